@@ -1,0 +1,60 @@
+// The detector's pipeline (pre-process, forward, decode) and its life cycle.
+// Inference calls share the loaded model; loading, unloading and optimising
+// wait until no inference is running.
+#pragma once
+
+#include "ModelManifest.h"
+#include "NetworkPool.h"
+
+#include <opencv2/core.hpp>
+
+#include <filesystem>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+namespace hmd {
+
+struct Detection {
+    int classId = 0;
+    std::string className;
+    float confidence = 0.0f;
+    cv::Rect box;
+};
+
+struct EngineConfiguration {
+    bool loaded = false;
+    float threshold = 0.5f;
+    std::filesystem::path modelDirectory;
+    ModelManifest manifest;
+    std::string computeTarget;
+};
+
+class HelmetEngine {
+public:
+    HelmetEngine();
+    ~HelmetEngine();
+
+    // Replaces the current model. On failure the engine is left without a
+    // model and `error` names the file and the cause.
+    bool load(const std::filesystem::path& modelDirectory, float threshold, std::string& error);
+    void unload();
+
+    // Empty without a model, and for frames that cannot hold an object.
+    std::vector<Detection> detect(const cv::Mat& frame) const;
+
+    // `fastest`: the fastest compute target this OpenCV build offers, with every
+    // pooled network warmed up; otherwise OpenCV's default. False without a model.
+    bool optimize(bool fastest);
+
+    EngineConfiguration configuration() const;
+
+private:
+    struct LoadedModel;
+
+    mutable std::shared_mutex lifecycle;
+    std::unique_ptr<LoadedModel> model;
+};
+
+}  // namespace hmd

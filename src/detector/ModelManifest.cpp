@@ -1,0 +1,129 @@
+#include "ModelManifest.h"
+
+#include <set>
+
+namespace hmd {
+namespace {
+
+constexpr int maxInputSide = 4096;
+
+bool readInt(const cv::FileNode& node, int& value) {
+    if (!node.isInt()) {
+        return false;
+    }
+    value = static_cast<int>(node);
+    return true;
+}
+
+bool readReal(const cv::FileNode& node, float& value) {
+    if (!node.isReal() && !node.isInt()) {
+        return false;
+    }
+    value = static_cast<float>(static_cast<double>(node));
+    return true;
+}
+
+bool readText(const cv::FileNode& node, std::string& value) {
+    if (!node.isString()) {
+        return false;
+    }
+    value = static_cast<std::string>(node);
+    return true;
+}
+
+std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
+    int version = 0;
+    if (!readInt(root["format_version"], version)) {
+        return "format_version must be an integer";
+    }
+    if (version != ModelManifest::supportedVersion) {
+        return "unsupported format_version " + std::to_string(version);
+    }
+    std::string onnxFile;
+    if (!readText(root["onnx_file"], onnxFile) || onnxFile.empty()) {
+        return "onnx_file must be a file name";
+    }
+    manifest.onnxPath = onnxFile;
+    int width = 0;
+    int height = 0;
+    if (!readInt(root["input_width"], width) || !readInt(root["input_height"], height)) {
+        return "input_width and input_height must be integers";
+    }
+    if (width < 8 || height < 8 || width > maxInputSide || height > maxInputSide) {
+        return "input size " + std::to_string(width) + "x" + std::to_string(height) + " is out of range";
+    }
+    manifest.inputSize = cv::Size(width, height);
+    std::string layout;
+    if (!readText(root["layout"], layout)) {
+        return "layout must be a text";
+    }
+    if (layout == "yolov5") {
+        manifest.layout = OutputLayout::YoloV5;
+    } else if (layout == "yolov8") {
+        manifest.layout = OutputLayout::YoloV8;
+    } else {
+        return "unknown layout '" + layout + "' (expected yolov5 or yolov8)";
+    }
+    const cv::FileNode classes = root["classes"];
+    if (!classes.isSeq() || classes.size() == 0) {
+        return "classes must be a non-empty list";
+    }
+    std::set<std::string> seen;
+    for (const cv::FileNode& entry : classes) {
+        std::string name;
+        if (!readText(entry, name) || name.empty() || name.find(',') != std::string::npos) {
+            return "class names must be non-empty texts without commas";
+        }
+        if (!seen.insert(name).second) {
+            return "class name '" + name + "' appears twice";
+        }
+        manifest.classNames.push_back(name);
+    }
+    if (!readReal(root["nms_iou"], manifest.nmsIoU) || !(manifest.nmsIoU > 0.0f && manifest.nmsIoU <= 1.0f)) {
+        return "nms_iou must be a number in (0, 1]";
+    }
+    if (!readInt(root["pad_value"], manifest.padValue) || manifest.padValue < 0 || manifest.padValue > 255) {
+        return "pad_value must be an integer from 0 to 255";
+    }
+    return {};
+}
+
+}  // namespace
+
+const char* layoutName(OutputLayout layout) {
+    return layout == OutputLayout::YoloV8 ? "yolov8" : "yolov5";
+}
+
+bool readManifest(const std::filesystem::path& directory, ModelManifest& manifest, std::string& error) {
+    const std::filesystem::path path = directory / ModelManifest::fileName;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(directory, ec)) {
+        error = directory.string() + ": not a model directory";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        error = path.string() + ": manifest not found";
+        return false;
+    }
+    ModelManifest parsed;
+    std::string cause;
+    try {
+        cv::FileStorage storage(path.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_YAML);
+        if (!storage.isOpened() || !storage.root().isMap()) {
+            cause = "not a YAML mapping";
+        } else {
+            cause = checkedFields(storage.root(), parsed);
+        }
+    } catch (const cv::Exception& e) {
+        cause = "not readable as YAML (" + e.msg + ")";
+    }
+    if (!cause.empty()) {
+        error = path.string() + ": " + cause;
+        return false;
+    }
+    parsed.onnxPath = directory / parsed.onnxPath;
+    manifest = std::move(parsed);
+    return true;
+}
+
+}  // namespace hmd

@@ -1,0 +1,34 @@
+// Pre-processing: from a caller's frame to the network's input tensor, and the
+// letterbox geometry that maps network boxes back onto the frame.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace hmd {
+
+// Smallest frame side on which an object can still be found.
+constexpr int minFrameSide = 16;
+
+// Where the frame sits inside the network input: scaled by `scale`, then
+// shifted by `offset` (the padding on the left and top).
+struct Letterbox {
+    double scale = 1.0;
+    cv::Point offset;
+    cv::Size scaledSize;
+    cv::Size frameSize;
+
+    static Letterbox fit(cv::Size frameSize, cv::Size inputSize);
+
+    // Maps a box in network-input pixels onto the frame, clipped to it. An
+    // empty rectangle means nothing of the box lies inside the frame.
+    cv::Rect toFrame(const cv::Rect2f& inputBox) const;
+};
+
+// The frame as 8-bit BGR (grey and BGRA are converted), or an empty matrix for
+// frames that cannot hold an object or have an unsupported type.
+cv::Mat toDetectableBgr(const cv::Mat& frame);
+
+// NCHW float blob: RGB, scaled to [0, 1], letterboxed with `padValue`.
+cv::Mat makeInputBlob(const cv::Mat& bgr, const Letterbox& letterbox, cv::Size inputSize, int padValue);
+
+}  // namespace hmd

@@ -1,0 +1,156 @@
+// Initialize against broken model directories, and the detector without a model.
+#include "DetectorTestSupport.h"
+
+#include <functional>
+
+using namespace hmdtest;
+
+namespace {
+
+const std::string validManifest = readFile(testModel("v5_basic") / "model.yml");
+
+std::string manifestWith(const std::string& from, const std::string& to) {
+    std::string text = validManifest;
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+struct BrokenDirectory {
+    const char* name;
+    // Writes the broken model into the folder and returns the path to pass.
+    std::function<fs::path(const fs::path&)> make;
+    // The file that the error line must name.
+    const char* namedFile;
+};
+
+fs::path validCopy(const fs::path& folder) {
+    fs::copy(testModel("v5_basic"), folder);
+    return folder;
+}
+
+fs::path withManifest(const fs::path& folder, const std::string& manifest) {
+    validCopy(folder);
+    writeFile(folder / "model.yml", manifest);
+    return folder;
+}
+
+fs::path withOnnx(const fs::path& folder, const std::string& onnx) {
+    validCopy(folder);
+    writeFile(folder / "model.onnx", onnx);
+    return folder;
+}
+
+const std::string validOnnx = readFile(testModel("v5_basic") / "model.onnx");
+
+const BrokenDirectory brokenDirectories[] = {
+    {"Missing", [](const fs::path& f) { return f / "absent"; }, "absent"},
+    {"PathIsAFile", [](const fs::path& f) { writeFile(f / "file", "x"); return f / "file"; }, "file"},
+    {"NoManifest", [](const fs::path& f) { fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx"); return f; }, "model.yml"},
+    {"EmptyManifest", [](const fs::path& f) { return withManifest(f, ""); }, "model.yml"},
+    {"ManifestNotYaml", [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---\n{[:: broken"); }, "model.yml"},
+    {"ManifestIsAList", [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---\n- 1\n- 2\n"); }, "model.yml"},
+    {"WidthNotANumber", [](const fs::path& f) { return withManifest(f, manifestWith("input_width: 64", "input_width: \"wide\"")); }, "model.yml"},
+    {"ZeroInputSize", [](const fs::path& f) { return withManifest(f, manifestWith("input_height: 64", "input_height: 0")); }, "model.yml"},
+    {"HugeInputSize", [](const fs::path& f) { return withManifest(f, manifestWith("input_width: 64", "input_width: 100000")); }, "model.yml"},
+    {"UnknownLayout", [](const fs::path& f) { return withManifest(f, manifestWith("\"yolov5\"", "\"yolov9\"")); }, "model.yml"},
+    {"NoClasses", [](const fs::path& f) { return withManifest(f, manifestWith("[ \"helmet\", \"head\" ]", "[ ]")); }, "model.yml"},
+    {"DuplicateClasses", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"helmet\" ]")); }, "model.yml"},
+    {"EmptyClassName", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"\" ]")); }, "model.yml"},
+    {"NewerFormat", [](const fs::path& f) { return withManifest(f, manifestWith("format_version: 1", "format_version: 2")); }, "model.yml"},
+    {"BadIoU", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 1.5")); }, "model.yml"},
+    {"MissingOnnx", [](const fs::path& f) { return withManifest(f, manifestWith("\"model.onnx\"", "\"other.onnx\"")); }, "other.onnx"},
+    {"OnnxIsAFolder", [](const fs::path& f) { validCopy(f); fs::remove(f / "model.onnx"); fs::create_directory(f / "model.onnx"); return f; }, "model.onnx"},
+    {"EmptyOnnx", [](const fs::path& f) { return withOnnx(f, ""); }, "model.onnx"},
+    {"TruncatedOnnx", [](const fs::path& f) { return withOnnx(f, validOnnx.substr(0, validOnnx.size() / 2)); }, "model.onnx"},
+    {"RandomBytesOnnx", [](const fs::path& f) { std::string junk(4096, '\0'); cv::RNG rng(7); for (char& c : junk) c = static_cast<char>(rng.uniform(0, 256)); return withOnnx(f, junk); }, "model.onnx"},
+    {"ClassCountMismatch", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"head\", \"vest\" ]")); }, "model.onnx"},
+    {"WrongLayout", [](const fs::path& f) { fs::copy(testModel("v8_basic"), f); writeFile(f / "model.yml", manifestWith("input_width: 64", "input_width: 96")); return f; }, "model.onnx"},
+};
+
+void PrintTo(const BrokenDirectory& directory, std::ostream* os) { *os << directory.name; }
+
+class BrokenModelDirectory : public testing::TestWithParam<BrokenDirectory> {};
+
+}  // namespace
+
+TEST_P(BrokenModelDirectory, InitializeFailsWithOneLineNamingTheFile) {
+    ScratchFolder scratch;
+    const fs::path directory = GetParam().make(scratch.path());
+    ZORCustomHMD detector;
+    std::string labelMap = "untouched";
+    testing::internal::CaptureStderr();
+    const bool ok = detector.Initialize(directory.string(), 0.6f, labelMap);
+    const std::string errors = testing::internal::GetCapturedStderr();
+
+    EXPECT_FALSE(ok);
+    const auto ourLine = errors.find("ZORCustomHMD::Initialize: ");
+    ASSERT_NE(ourLine, std::string::npos) << errors;
+    const std::string line = errors.substr(ourLine, errors.find('\n', ourLine) - ourLine);
+    EXPECT_NE(line.find(GetParam().namedFile), std::string::npos) << line;
+    EXPECT_EQ(errors.find("ZORCustomHMD::", ourLine + 1), std::string::npos) << errors;
+    EXPECT_TRUE(detector.RunInference(cv::Mat(64, 64, CV_8UC3)).empty());
+    EXPECT_FALSE(detector.OptimizeModel(true));
+
+    // The detector is still usable with a good model afterwards.
+    EXPECT_TRUE(detector.Initialize(testModel("v5_basic").string(), 0.6f, labelMap));
+    EXPECT_EQ(detector.RunInference(cv::Mat(64, 64, CV_8UC3)).size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, BrokenModelDirectory, testing::ValuesIn(brokenDirectories),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FailedInitialize, DropsThePreviouslyLoadedModel) {
+    ZORCustomHMD detector;
+    std::string labelMap;
+    ASSERT_TRUE(detector.Initialize(testModel("v5_basic").string(), 0.6f, labelMap));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(detector.Initialize("/nonexistent/model", 0.6f, labelMap));
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(detector.RunInference(cv::Mat(64, 64, CV_8UC3)).empty());
+    EXPECT_TRUE(detector.modelInfo.empty());
+}
+
+TEST(FailedInitialize, RejectsThresholdsOutsideZeroToOne) {
+    ZORCustomHMD detector;
+    std::string labelMap;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(detector.Initialize(testModel("v5_basic").string(), 1.5f, labelMap));
+    EXPECT_FALSE(detector.Initialize(testModel("v5_basic").string(), -0.1f, labelMap));
+    EXPECT_FALSE(detector.Initialize(testModel("v5_basic").string(), std::nanf(""), labelMap));
+    testing::internal::GetCapturedStderr();
+}
+
+TEST(DetectorWithoutModel, ReturnsNothingForAnyFrame) {
+    ZORCustomHMD detector;
+    EXPECT_TRUE(detector.RunInference(cv::Mat()).empty());
+    EXPECT_TRUE(detector.RunInference(cv::Mat(5, 5, CV_8UC3, cv::Scalar::all(128))).empty());
+    EXPECT_TRUE(detector.RunInference(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(128)), "test_cam_01").empty());
+    EXPECT_TRUE(detector.RunInference(cv::Mat(480, 640, CV_32FC1)).empty());
+}
+
+TEST(DetectorWithoutModel, DestroyAlwaysSucceedsAndOptimizeRefuses) {
+    ZORCustomHMD detector;
+    EXPECT_FALSE(detector.OptimizeModel(true));
+    EXPECT_FALSE(detector.OptimizeModel(false));
+    EXPECT_TRUE(detector.Destroy());
+    EXPECT_TRUE(detector.Destroy());
+}
+
+TEST(DetectorWithoutModel, ConfigureParametersWritesTheDefaults) {
+    ZORCustomHMD detector;
+    CustomParams params{};
+    params.texts = {"stale"};
+    ASSERT_TRUE(detector.ConfigureParameters(params));
+    ASSERT_FALSE(params.textEntries.empty());
+    EXPECT_EQ(params.textEntries[0].text1, "threshold");
+    EXPECT_EQ(params.textEntries[0].text2, "0.5");
+    EXPECT_EQ(std::count(params.texts.begin(), params.texts.end(), "stale"), 0);
+}
+
+TEST(DetectorWithoutModel, BasePartStartsAtItsDefaults) {
+    ZORCustomHMD detector;
+    EXPECT_TRUE(detector.modelInfo.empty());
+    EXPECT_FLOAT_EQ(detector.threshold, 0.5f);
+    EXPECT_FALSE(detector.loadEngineOnCreate);
+}

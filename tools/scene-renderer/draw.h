@@ -1,0 +1,39 @@
+// Rasterisation of scenes: background, clutter, people and the camera "look"
+// (lighting, shadow, blur, noise, compression).
+#pragma once
+
+#include "rng.h"
+#include "scene.h"
+
+#include <opencv2/core.hpp>
+
+namespace hmdr {
+
+// unit: a typical head height in canvas pixels, scales line widths and detail.
+void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain);
+void drawClutter(cv::Mat& img, const Clutter& c);
+void drawPerson(cv::Mat& img, const Person& p);
+
+struct Look {
+    double gain = 1.0, bias = 0.0;
+    cv::Scalar cast{1, 1, 1};
+    bool gradient = false;
+    cv::Point2f gradDir{1, 0};
+    double gradLo = 1.0, gradHi = 1.0;
+    bool shadow = false;
+    std::vector<cv::Point2f> shadowPoly;  // in canvas fractions
+    double shadowGain = 0.6;
+    double blurSigma = 0.0;    // canvas pixels
+    double noiseSigma = 0.0;   // canvas pixels
+    int jpegQuality = 0;       // 0 = none
+    std::uint64_t noiseSeed = 1;
+};
+
+// pxPerNet: canvas pixels per pixel of the network input.
+Look randomLook(Rng& rng, double pxPerNet);
+void applyLook(cv::Mat& img, const Look& look);
+
+// Background, clutter, people, then the look.
+cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet);
+
+} // namespace hmdr
