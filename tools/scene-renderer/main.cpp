@@ -8,9 +8,36 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// cv::CommandLineParser wants --key=value; also accept "--key value".
+std::vector<std::string> joinValues(int argc, char** argv)
+{
+    std::vector<std::string> out;
+    for (int i = 0; i < argc; ++i) {
+        std::string a = argv[i];
+        const bool option = a.size() > 2 && a.rfind("--", 0) == 0 && a.find('=') == std::string::npos;
+        const bool flag = a == "--help" || a == "--h" || a == "--usage";
+        if (i > 0 && option && !flag && i + 1 < argc && argv[i + 1][0] != '-') {
+            a += '=';
+            a += argv[++i];
+        }
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    const std::vector<std::string> args = joinValues(argc, argv);
+    std::vector<const char*> argp;
+    for (const auto& a : args)
+        argp.push_back(a.c_str());
     const char* keys =
         "{help h usage ? |     | show this help}"
         "{@mode          |     | dataset, frames or video}"
@@ -23,7 +50,7 @@ int main(int argc, char** argv)
         "{frames         | 300 | video: number of frames}"
         "{labels         |     | video: write per-frame ground truth here}"
         "{quality        | 75  | video: JPEG quality of the AVI}";
-    cv::CommandLineParser parser(argc, argv, keys);
+    cv::CommandLineParser parser(static_cast<int>(argp.size()), argp.data(), keys);
     parser.about("helmet-render: synthetic helmet/head scenes (dataset, frames, video)");
     if (parser.has("help")) {
         parser.printMessage();
