@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Runs the contract program once and checks its JSON report, console output
-and exit status against the outcome expected for one scenario.
+and exit status against the outcome expected in one scenario.
 
 Usage: check_contract_run.py --program EXE --workdir DIR --scenario NAME
 """
@@ -17,23 +17,26 @@ from expectations import DECLARED_ORDER, SCENARIOS
 
 
 def run_program(program, workdir, timeout):
-    report = os.path.join(tempfile.mkdtemp(prefix="contract-report-"), "report.json")
-    completed = subprocess.run(
-        [os.path.abspath(program), "--gtest_output=json:" + report],
-        cwd=workdir, capture_output=True, text=True, timeout=timeout)
+    """Returns the completed process and the parsed JSON report, or None."""
+    folder = tempfile.mkdtemp(prefix="contract-report-")
+    report = os.path.join(folder, "report.json")
     try:
+        completed = subprocess.run(
+            [os.path.abspath(program), "--gtest_output=json:" + report],
+            cwd=workdir, capture_output=True, text=True, timeout=timeout)
         with open(report, encoding="utf-8") as handle:
             data = json.load(handle)
     except (OSError, ValueError):
         data = None
-    shutil.rmtree(os.path.dirname(report), ignore_errors=True)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
     return completed, data
 
 
 def tests_in_order(report):
     for suite in report["testsuites"]:
         for test in suite["testsuite"]:
-            failures = "\n".join(f["failure"] for f in test.get("failures", []))
+            failures = [f["failure"] for f in test.get("failures", [])]
             yield suite["name"] + "." + test["name"], test["result"], failures
 
 
@@ -46,32 +49,53 @@ def skip_messages(stdout):
     return messages
 
 
-def check(scenario, completed, report):
+def check_outcome(name, expected, result, failures, skips):
+    kind = expected["result"]
+    text = "\n".join(failures)
+    if kind == "passed" and (result != "COMPLETED" or failures):
+        return ["%s should pass, got %s:\n%s" % (name, result, text)]
+    if kind == "skipped" and (result != "SKIPPED" or skips.get(name, "").strip() != expected["message"]):
+        return ["%s should be skipped with %r, got %s %r" % (name, expected["message"], result, skips.get(name))]
+    if kind != "failed":
+        return []
+    if not failures:
+        return ["%s should fail, got %s" % (name, result)]
+    problems = ["%s failed without %r in:\n%s" % (name, t, text) for t in expected["texts"] if t not in text]
+    if expected["count"] is not None and len(failures) != expected["count"]:
+        problems.append("%s failed %d times, expected %d:\n%s" % (name, len(failures), expected["count"], text))
+    return problems
+
+
+def check_crash(scenario, completed):
+    started = re.findall(r"^\[ RUN      \] (\S+)$", completed.stdout, re.M)
+    finished = set(re.findall(r"^\[ +(?:OK|FAILED|SKIPPED) +\] (\S+) \(", completed.stdout, re.M))
     problems = []
+    if completed.returncode in (0, 1):
+        problems.append("the program exited normally with status %d" % completed.returncode)
+    if not started or started[-1] != scenario["crash_in"] or started[-1] in finished:
+        problems.append("expected the program to die inside %s; last test started: %s"
+                        % (scenario["crash_in"], started[-1] if started else None))
+    return problems
+
+
+def check(scenario, completed, report):
+    if scenario["crash_in"]:
+        return check_crash(scenario, completed)
     if report is None:
         return ["no JSON report was written (exit status %d)\n%s" % (completed.returncode, completed.stderr[-2000:])]
+    problems = []
     ran = list(tests_in_order(report))
     names = [name for name, _, _ in ran]
     if names != DECLARED_ORDER:
         problems.append("tests ran in this order: %s" % names)
     skips = skip_messages(completed.stdout)
     for name, result, failures in ran:
-        expected = scenario["outcomes"].get(name, scenario["default"])
-        kind = expected[0]
-        if kind == "passed" and (result != "COMPLETED" or failures):
-            problems.append("%s should pass, got %s %s" % (name, result, failures))
-        elif kind == "skipped" and (result != "SKIPPED" or skips.get(name, "").strip() != expected[1]):
-            problems.append("%s should be skipped with %r, got %s %r" % (name, expected[1], result, skips.get(name)))
-        elif kind == "failed":
-            if not failures:
-                problems.append("%s should fail, got %s" % (name, result))
-            for text in expected[1:]:
-                if text not in failures:
-                    problems.append("%s failed without %r in:\n%s" % (name, text, failures))
-    expected_status = 1 if any(o[0] == "failed" for o in scenario["outcomes"].values()) else 0
+        expected = scenario["outcomes"].get(name, {"result": "passed"})
+        problems += check_outcome(name, expected, result, failures, skips)
+    expected_status = 1 if any(o["result"] == "failed" for o in scenario["outcomes"].values()) else 0
     if completed.returncode != expected_status:
         problems.append("exit status %d, expected %d" % (completed.returncode, expected_status))
-    for pattern in scenario.get("stdout", []):
+    for pattern in scenario["stdout"]:
         if not re.search(pattern, completed.stdout, re.M):
             problems.append("standard output lacks a line matching %r" % pattern)
     if not completed.stdout.startswith("Running main() from "):

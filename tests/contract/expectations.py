@@ -1,40 +1,116 @@
-"""What the contract program must report in each scenario."""
+"""What the contract program must report in each scenario: with no assets,
+with the staged assets and our reference library, and with each faulty
+library of tests/mutants."""
 
-UNIT_TESTS = [
-    "HelmetUnitTest.EmptyFrameReturnsNoDetections",
-    "HelmetUnitTest.TinyFrameReturnsNoDetections",
-    "HelmetUnitTest.UninitializedDetectorReturnsNoDetections",
-    "HelmetUnitTest.RunInferenceWithCameraId",
-    "HelmetUnitTest.ConfigureParametersReturnsValidConfig",
-    "HelmetUnitTest.DestroySucceeds",
-    "HelmetUnitTest.DestroyCanBeCalledMultipleTimes",
-    "HelmetUnitTest.InitializeWithInvalidDirectoryFails",
-    "HelmetUnitTest.OptimizeBeforeInitializeReturnsFalse",
-]
-INTEGRATION_TESTS = [
-    "HelmetIntegrationTest.InitializeProducesLabelMap",
-    "HelmetIntegrationTest.InferenceOnSolidFrameReturnsNoDetections",
-    "HelmetIntegrationTest.InferenceOnSmallFrame",
-    "HelmetIntegrationTest.InferenceOnLargeFrame",
-    "HelmetIntegrationTest.DetectionResultFieldsAreValid",
-    "HelmetIntegrationTest.PerformanceBenchmark",
-    "HelmetIntegrationTest.ThreadSafetyConcurrentInference",
-]
+UNIT = "HelmetUnitTest."
+INTEGRATION = "HelmetIntegrationTest."
+UNIT_TESTS = [UNIT + name for name in (
+    "EmptyFrameReturnsNoDetections",
+    "TinyFrameReturnsNoDetections",
+    "UninitializedDetectorReturnsNoDetections",
+    "RunInferenceWithCameraId",
+    "ConfigureParametersReturnsValidConfig",
+    "DestroySucceeds",
+    "DestroyCanBeCalledMultipleTimes",
+    "InitializeWithInvalidDirectoryFails",
+    "OptimizeBeforeInitializeReturnsFalse",
+)]
+INTEGRATION_TESTS = [INTEGRATION + name for name in (
+    "InitializeProducesLabelMap",
+    "InferenceOnSolidFrameReturnsNoDetections",
+    "InferenceOnSmallFrame",
+    "InferenceOnLargeFrame",
+    "DetectionResultFieldsAreValid",
+    "PerformanceBenchmark",
+    "ThreadSafetyConcurrentInference",
+)]
 DECLARED_ORDER = UNIT_TESTS + INTEGRATION_TESTS
 
 MODEL_DIR = "C:\\Programs\\DemoAssets\\ModelsForTELMAR\\ZOR_Helmet(GPU)_v1.0"
 BENCHMARK_LINE = r"^\[Helmet\] 100 frames: avg=[0-9.e+-]+ms/frame, detections=[1-9][0-9]*$"
 
-# Each outcome is ("passed",), ("skipped", message) or ("failed", text, ...)
-# where every text must appear in the test's failure report.
+
+def passed():
+    return {"result": "passed"}
+
+
+def skipped(message):
+    return {"result": "skipped", "message": message}
+
+
+def failed(*texts, count=None):
+    """Fails with every text in its report, and with `count` failures if given."""
+    return {"result": "failed", "texts": list(texts), "count": count}
+
+
+def scenario(outcomes=None, stdout=(), crash_in=None, invisible=None):
+    return {"outcomes": outcomes or {}, "stdout": list(stdout), "crash_in": crash_in, "invisible": invisible}
+
+
+def unit(name):
+    return UNIT + name
+
+
+def integration(name):
+    return INTEGRATION + name
+
+
+EMPTY_RESULTS = ("Value of: results.empty()", "Actual: false")
+
 SCENARIOS = {
-    "no-assets": {
-        "default": ("passed",),
-        "outcomes": {name: ("skipped", "Helmet model not found at: " + MODEL_DIR) for name in INTEGRATION_TESTS},
-    },
-    "staged": {
-        "default": ("passed",),
-        "outcomes": {},
-        "stdout": [BENCHMARK_LINE],
-    },
+    "no-assets": scenario({name: skipped("Helmet model not found at: " + MODEL_DIR) for name in INTEGRATION_TESTS}),
+    "staged": scenario(stdout=[BENCHMARK_LINE]),
+
+    # Faulty libraries: the tests that must fail and how; all others pass.
+    "DetectsOnEmptyFrameWithoutModel": scenario({unit("EmptyFrameReturnsNoDetections"): failed(*EMPTY_RESULTS, count=1)}),
+    "DetectsOnTinyFrameWithoutModel": scenario({unit("TinyFrameReturnsNoDetections"): failed(*EMPTY_RESULTS, count=1)}),
+    "DetectsOnVgaFrameWithoutModel": scenario({
+        unit("UninitializedDetectorReturnsNoDetections"): failed(*EMPTY_RESULTS, count=1),
+        unit("RunInferenceWithCameraId"): failed(*EMPTY_RESULTS, count=1)}),
+    "DetectsWithCameraIdWithoutModel": scenario({unit("RunInferenceWithCameraId"): failed(*EMPTY_RESULTS, count=1)}),
+    "ConfigureParametersFails": scenario({
+        unit("ConfigureParametersReturnsValidConfig"): failed("Value of: result", "Actual: false", count=1)}),
+    "FirstDestroyFails": scenario({
+        unit("DestroySucceeds"): failed("Value of: detector.Destroy()", "Actual: false", count=1),
+        unit("DestroyCanBeCalledMultipleTimes"): failed("Value of: detector.Destroy()", count=1)}),
+    "SecondDestroyFails": scenario({
+        unit("DestroyCanBeCalledMultipleTimes"): failed("Value of: detector.Destroy()", "Actual: false", count=1)}),
+    "InitializeAcceptsMissingDirectory": scenario({
+        unit("InitializeWithInvalidDirectoryFails"): failed("Value of: result", "Actual: true", count=1)}),
+    "InitializeRejectsRealModel": scenario({
+        name: failed("Value of: ok", "Failed to initialize Helmet detector", count=1) for name in INTEGRATION_TESTS}),
+    "EmptyLabelMap": scenario({
+        integration("InitializeProducesLabelMap"): failed("Value of: labelMap.empty()", "Value of: classes.empty()", count=2)},
+        stdout=[BENCHMARK_LINE]),
+    "OptimizeWithoutModelSucceeds": scenario({
+        unit("OptimizeBeforeInitializeReturnsFalse"): failed("Value of: detector.OptimizeModel(true)", "Actual: true", count=1)}),
+    "DetectsOnSolidFrame": scenario({
+        integration("InferenceOnSolidFrameReturnsNoDetections"): failed(
+            *EMPTY_RESULTS, "Solid gray frame should not trigger helmet detection", count=1)}),
+    "ThrowsOnLargeFrame": scenario({
+        integration("InferenceOnLargeFrame"): failed(
+            'C++ exception with description "injected fault: frame too large" thrown in the test body', count=1)}),
+    "ConfidenceAboveOne": scenario({
+        integration("DetectionResultFieldsAreValid"): failed("Expected: (obj.confidence) <= (1.0f)")}),
+    "ConfidenceNotANumber": scenario({
+        integration("DetectionResultFieldsAreValid"): failed(
+            "Expected: (obj.confidence) >= (0.0f), actual: nan vs 0",
+            "Expected: (obj.confidence) <= (1.0f), actual: nan vs 1")}),
+    "NegativeBoxWidth": scenario({
+        integration("DetectionResultFieldsAreValid"): failed("Expected: (obj.box.width) >= (0)")}),
+    "NegativeClassId": scenario({
+        integration("DetectionResultFieldsAreValid"): failed("Expected: (obj.classId) >= (0), actual: -1 vs 0")}),
+    "SlowInference": scenario({
+        integration("PerformanceBenchmark"): failed(
+            "Expected: (avgMs) < (200.0)", "Average inference time exceeds 200ms", count=1)}),
+    "ThrowsInConcurrentCalls": scenario({
+        integration("ThreadSafetyConcurrentInference"): failed(
+            "RunInference on cam_1 threw: injected fault: concurrent call",
+            "RunInference on cam_2 threw: injected fault: concurrent call", count=2)}),
+    "DestructorCrashesAfterFailedInitialize": scenario(crash_in=unit("InitializeWithInvalidDirectoryFails")),
+
+    "BoxesOutsideTheFrame": scenario(stdout=[BENCHMARK_LINE], invisible=(
+        "no test compares a box with the frame: the video test checks only that width and height are not negative")),
+    "SerialisedInference": scenario(stdout=[BENCHMARK_LINE], invisible=(
+        "the concurrency test only requires both calls to return; a detector that runs them one after the other passes")),
 }

@@ -1,0 +1,131 @@
+#include "HelmetPlugin.h"
+
+#include <iostream>
+#include <sstream>
+
+namespace hmd {
+namespace {
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) {
+        joined += (joined.empty() ? "" : ",") + name;
+    }
+    return joined;
+}
+
+void reportFailure(const char* operation, const std::string& cause) noexcept {
+    try {
+        std::cerr << "ZORCustomHMD::" << operation << ": " << cause << std::endl;
+    } catch (...) {
+    }
+}
+
+ParamTextEntry setting(std::string name, std::string value, std::vector<std::string> list = {}) {
+    ParamTextEntry entry;
+    entry.text1 = std::move(name);
+    entry.text2 = std::move(value);
+    entry.textList = std::move(list);
+    return entry;
+}
+
+// The configuration as name/value entries: `text1` the name, `text2` the value.
+CustomParams describe(const EngineConfiguration& configuration) {
+    const ModelManifest& manifest = configuration.manifest;
+    std::ostringstream threshold;
+    threshold << configuration.threshold;
+    CustomParams params;
+    params.texts = {"ZORCustomHMD", configuration.loaded ? "loaded" : "no model"};
+    params.textEntries = {
+        setting("threshold", threshold.str()),
+        setting("input_size", configuration.loaded ? std::to_string(manifest.inputSize.width) + "x" +
+                                                         std::to_string(manifest.inputSize.height)
+                                                   : ""),
+        setting("layout", configuration.loaded ? layoutName(manifest.layout) : ""),
+        setting("classes", joinNames(manifest.classNames), manifest.classNames),
+        setting("model_path", configuration.modelDirectory.string()),
+        setting("backend", configuration.computeTarget),
+    };
+    return params;
+}
+
+}  // namespace
+
+HelmetPlugin::HelmetPlugin(IZORCustomClass& base) : base(base) {}
+
+bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfidence, std::string& labelMap) noexcept {
+    try {
+        std::string error;
+        if (!engine.load(modelDirectory, minConfidence, error)) {
+            base.modelInfo.clear();
+            reportFailure("Initialize", error);
+            return false;
+        }
+        const EngineConfiguration configuration = engine.configuration();
+        const ModelManifest& manifest = configuration.manifest;
+        labelMap = joinNames(manifest.classNames);
+        base.threshold = minConfidence;
+        base.modelInfo = manifest.onnxPath.filename().string() + " " + std::to_string(manifest.inputSize.width) +
+                         "x" + std::to_string(manifest.inputSize.height) + " " + layoutName(manifest.layout) + " [" +
+                         labelMap + "]";
+        base.SetParameters(describe(configuration));
+        return true;
+    } catch (const std::exception& e) {
+        reportFailure("Initialize", e.what());
+    } catch (...) {
+        reportFailure("Initialize", "unknown error");
+    }
+    engine.unload();
+    return false;
+}
+
+bool HelmetPlugin::optimize(bool option) noexcept {
+    try {
+        return engine.optimize(option);
+    } catch (const std::exception& e) {
+        reportFailure("OptimizeModel", e.what());
+    } catch (...) {
+        reportFailure("OptimizeModel", "unknown error");
+    }
+    return false;
+}
+
+std::vector<CustomObject> HelmetPlugin::runInference(const cv::Mat& frame, const std::string& cameraId) noexcept {
+    try {
+        std::vector<CustomObject> objects;
+        for (Detection& detection : engine.detect(frame)) {
+            CustomObject& object = objects.emplace_back();
+            object.classId = detection.classId;
+            object.className = std::move(detection.className);
+            object.confidence = detection.confidence;
+            object.box = detection.box;
+            object.tagText = cameraId;
+        }
+        return objects;
+    } catch (const std::exception& e) {
+        reportFailure("RunInference", e.what());
+    } catch (...) {
+        reportFailure("RunInference", "unknown error");
+    }
+    return {};
+}
+
+bool HelmetPlugin::configure(CustomParams& params) noexcept {
+    try {
+        params = describe(engine.configuration());
+        return true;
+    } catch (const std::exception& e) {
+        reportFailure("ConfigureParameters", e.what());
+    } catch (...) {
+        reportFailure("ConfigureParameters", "unknown error");
+    }
+    return false;
+}
+
+bool HelmetPlugin::destroy() noexcept {
+    engine.unload();
+    base.modelInfo.clear();
+    return true;
+}
+
+}  // namespace hmd

@@ -1,0 +1,28 @@
+// The faults that the contract program must catch, one per faulty library.
+#pragma once
+
+enum class Fault {
+    DetectsOnEmptyFrameWithoutModel,
+    DetectsOnTinyFrameWithoutModel,
+    DetectsOnVgaFrameWithoutModel,
+    DetectsWithCameraIdWithoutModel,
+    ConfigureParametersFails,
+    FirstDestroyFails,
+    SecondDestroyFails,
+    InitializeAcceptsMissingDirectory,
+    InitializeRejectsRealModel,
+    EmptyLabelMap,
+    OptimizeWithoutModelSucceeds,
+    DetectsOnSolidFrame,
+    ThrowsOnLargeFrame,
+    ConfidenceAboveOne,
+    ConfidenceNotANumber,
+    NegativeBoxWidth,
+    NegativeClassId,
+    SlowInference,
+    ThrowsInConcurrentCalls,
+    DestructorCrashesAfterFailedInitialize,
+    // Faults the contract has no test for; listed to show its limits.
+    BoxesOutsideTheFrame,
+    SerialisedInference,
+};
