@@ -95,6 +95,16 @@ ComputeTarget fastestComputeTarget() {
 HelmetEngine::HelmetEngine() = default;
 HelmetEngine::~HelmetEngine() = default;
 
+std::shared_lock<std::shared_mutex> HelmetEngine::lockForInference() const {
+    std::lock_guard waitBehindChanges(turnstile);
+    return std::shared_lock(lifecycle);
+}
+
+std::unique_lock<std::shared_mutex> HelmetEngine::lockForChange() {
+    std::lock_guard keepNewInferenceOut(turnstile);
+    return std::unique_lock(lifecycle);
+}
+
 bool HelmetEngine::load(const std::filesystem::path& modelDirectory, float threshold, std::string& error) {
     std::unique_ptr<LoadedModel> loaded;
     if (!(threshold >= 0.0f && threshold <= 1.0f)) {
@@ -121,18 +131,18 @@ bool HelmetEngine::load(const std::filesystem::path& modelDirectory, float thres
             }
         }
     }
-    std::unique_lock lock(lifecycle);
+    auto lock = lockForChange();
     model = std::move(loaded);
     return model != nullptr;
 }
 
 void HelmetEngine::unload() {
-    std::unique_lock lock(lifecycle);
+    auto lock = lockForChange();
     model.reset();
 }
 
 std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
-    std::shared_lock lock(lifecycle);
+    const auto lock = lockForInference();
     if (!model) {
         return {};
     }
@@ -162,7 +172,7 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
 }
 
 bool HelmetEngine::optimize(bool fastest) {
-    std::unique_lock lock(lifecycle);
+    auto lock = lockForChange();
     if (!model) {
         return false;
     }
@@ -181,7 +191,7 @@ bool HelmetEngine::optimize(bool fastest) {
 }
 
 EngineConfiguration HelmetEngine::configuration() const {
-    std::shared_lock lock(lifecycle);
+    const auto lock = lockForInference();
     EngineConfiguration configuration;
     if (model) {
         configuration.loaded = true;

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -53,6 +54,13 @@ public:
 private:
     struct LoadedModel;
 
+    std::shared_lock<std::shared_mutex> lockForInference() const;
+    std::unique_lock<std::shared_mutex> lockForChange();
+
+    // Inference holds `lifecycle` shared and changes hold it exclusively. A
+    // change holds `turnstile` while it waits, so that a steady stream of
+    // inference calls cannot starve it.
+    mutable std::mutex turnstile;
     mutable std::shared_mutex lifecycle;
     std::unique_ptr<LoadedModel> model;
 };

@@ -1,0 +1,123 @@
+// Many threads on one detector while another thread reconfigures it: nothing
+// crashes or throws, every detection is valid, and without reconfiguration the
+// results equal the serial ones.
+#include "DetectorTestSupport.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace hmdtest;
+
+namespace {
+
+constexpr int inferenceThreads = 4;
+
+std::vector<cv::Mat> framesOfManySizes(int count) {
+    std::vector<cv::Mat> frames;
+    cv::RNG rng(42);
+    for (int i = 0; i < count; ++i) {
+        cv::Mat frame(32 + 7 * i, 48 + 11 * (i % 9), CV_8UC3);
+        rng.fill(frame, cv::RNG::UNIFORM, 0, 255);
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+bool valid(const CustomObject& obj, const cv::Mat& frame) {
+    return (obj.classId == 0 || obj.classId == 1) && obj.confidence >= 0.6f && obj.confidence <= 1.0f &&
+           obj.box.width >= 1 && obj.box.height >= 1 &&
+           (obj.box & cv::Rect(0, 0, frame.cols, frame.rows)) == obj.box;
+}
+
+bool sameDetections(const std::vector<CustomObject>& a, const std::vector<CustomObject>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].classId != b[i].classId || a[i].confidence != b[i].confidence || a[i].box != b[i].box) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(Stress, ReconfigurationDuringInferenceNeverBreaksACall) {
+    ZORCustomHMD detector;
+    std::string labelMap;
+    ASSERT_TRUE(detector.Initialize(testModel("v5_basic").string(), 0.6f, labelMap));
+    const std::vector<cv::Mat> frames = framesOfManySizes(20);
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> calls{0};
+    std::atomic<long> callsWithDetections{0};
+    std::atomic<long> invalid{0};
+    std::atomic<long> exceptions{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < inferenceThreads; ++t) {
+        workers.emplace_back([&, t] {
+            for (size_t i = t; !stop; ++i) {
+                const cv::Mat& frame = frames[i % frames.size()];
+                try {
+                    const auto results = detector.RunInference(frame, "cam");
+                    for (const auto& obj : results) {
+                        invalid += valid(obj, frame) ? 0 : 1;
+                    }
+                    callsWithDetections += results.empty() ? 0 : 1;
+                } catch (...) {
+                    ++exceptions;
+                }
+                ++calls;
+            }
+        });
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int reconfigurations = 0;
+    for (; std::chrono::steady_clock::now() < until; ++reconfigurations) {
+        CustomParams params{};
+        std::string labels;
+        switch (reconfigurations % 5) {
+            case 0: detector.OptimizeModel(true); break;
+            case 1: detector.ConfigureParameters(params); break;
+            case 2: detector.Destroy(); break;
+            case 3: detector.Initialize(testModel(reconfigurations % 2 ? "v5_basic" : "v8_basic").string(), 0.6f, labels); break;
+            case 4: detector.OptimizeModel(false); break;
+        }
+    }
+    stop = true;
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    std::cout << "[stress] " << calls << " inference calls (" << callsWithDetections << " with detections) during "
+              << reconfigurations << " reconfigurations\n";
+    EXPECT_GE(callsWithDetections, 2000);
+    EXPECT_GE(reconfigurations, 100);
+    EXPECT_EQ(invalid, 0);
+    EXPECT_EQ(exceptions, 0);
+}
+
+TEST(Stress, ConcurrentResultsEqualSerialResults) {
+    ZORCustomHMD detector;
+    std::string labelMap;
+    const bool realModel = fs::exists(shippedModel() / "model.yml");
+    ASSERT_TRUE(detector.Initialize((realModel ? shippedModel() : testModel("v5_basic")).string(), 0.6f, labelMap));
+    const std::vector<cv::Mat> frames = framesOfManySizes(24);
+    std::vector<std::vector<CustomObject>> serial;
+    for (const auto& frame : frames) {
+        serial.push_back(detector.RunInference(frame));
+    }
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < inferenceThreads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int round = 0; round < 10; ++round) {
+                for (size_t i = 0; i < frames.size(); ++i) {
+                    const size_t f = (i + t * 5) % frames.size();
+                    mismatches += sameDetections(detector.RunInference(frames[f]), serial[f]) ? 0 : 1;
+                }
+            }
+        });
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    EXPECT_EQ(mismatches, 0);
+}
