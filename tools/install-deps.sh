@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build needs, only those that are missing.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libopencv-dev libgtest-dev python3)
+packages=(build-essential cmake pkg-config libopencv-dev libgtest-dev python3 valgrind)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

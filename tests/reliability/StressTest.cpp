@@ -69,9 +69,12 @@ TEST(Stress, ReconfigurationDuringInferenceNeverBreaksACall) {
             }
         });
     }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    // Reconfigure until enough calls have run on a loaded model; the deadline
+    // only stops a hopelessly slow machine from hanging the suite.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     int reconfigurations = 0;
-    for (; std::chrono::steady_clock::now() < until; ++reconfigurations) {
+    for (; (callsWithDetections < 2000 || reconfigurations < 100) && std::chrono::steady_clock::now() < deadline;
+         ++reconfigurations) {
         CustomParams params{};
         std::string labels;
         switch (reconfigurations % 5) {
@@ -81,6 +84,8 @@ TEST(Stress, ReconfigurationDuringInferenceNeverBreaksACall) {
             case 3: detector.Initialize(testModel(reconfigurations % 2 ? "v5_basic" : "v8_basic").string(), 0.6f, labels); break;
             case 4: detector.OptimizeModel(false); break;
         }
+        // Let the workers run on each configuration for a moment.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     stop = true;
     for (auto& worker : workers) {
