@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: our own suites and the contract
-# program's checks.
+# Builds everything and runs every test: our own suites, the contract program
+# on no assets and on the staged assets, the faulty libraries, and the
+# sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash tools/install-deps.sh
+status=0
 cmake --preset default
 cmake --build --preset default
-ctest --preset default
+ctest --preset default || status=1
+[ -f build/mutants/summary.txt ] && { echo; echo "Faulty libraries:"; cat build/mutants/summary.txt; }
+
+for preset in asan tsan; do
+    echo; echo "== $preset =="
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset" || status=1
+done
+exit $status

@@ -1,0 +1,20 @@
+// Silences OpenCV's log while it lives: back ends that fail to open a file or
+// an encoder log why, and a user error must stay one line.
+#pragma once
+
+#include <opencv2/core/utils/logger.hpp>
+
+namespace hdet {
+
+class QuietOpenCvLog {
+public:
+    QuietOpenCvLog() : previous_(cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT)) {}
+    ~QuietOpenCvLog() { cv::utils::logging::setLogLevel(previous_); }
+    QuietOpenCvLog(const QuietOpenCvLog&) = delete;
+    QuietOpenCvLog& operator=(const QuietOpenCvLog&) = delete;
+
+private:
+    cv::utils::logging::LogLevel previous_;
+};
+
+}  // namespace hdet
