@@ -149,7 +149,8 @@ void drawBuilding(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1,
 
 void drawFence(Painter& pt, Rng& rng, float W, float y0, float y1, float unit)
 {
-    const int kind = rng.uniformInt(0, 2);
+    const double u = rng.uniform();
+    const int kind = u < 0.25 ? 0 : u < 0.55 ? 1 : 2;
     if (kind == 0) {  // hoarding panels
         const cv::Scalar col = rng.chance(0.5) ? randomGrey(rng, 150, 230) : cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
         pt.rect(0, y0, W, y1, col);
@@ -185,7 +186,7 @@ void drawCrane(Painter& pt, Rng& rng, float W, float horizon, float unit)
 
 } // namespace
 
-void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain)
+void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horizonFrac)
 {
     const float W = static_cast<float>(img.cols), H = static_cast<float>(img.rows);
     if (plain) {
@@ -197,7 +198,9 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain)
         return;
     }
     Painter pt(img);
-    const int horizon = rng.chance(0.2) ? 0 : static_cast<int>(H * rng.uniform(0.05, 0.65));
+    const bool noSky = rng.chance(0.2);
+    const double frac = rng.uniform(0.05, 0.65);
+    const int horizon = horizonFrac >= 0 ? static_cast<int>(H * horizonFrac) : noSky ? 0 : static_cast<int>(H * frac);
     static constexpr double skies[4][2][3] = {
         {{200, 150, 90}, {235, 215, 190}},
         {{185, 185, 180}, {220, 220, 218}},
@@ -227,7 +230,8 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain)
         const float x0 = rng.uniformF(-0.2 * W, 0.8 * W), y0 = rng.uniformF(0, 0.7 * H);
         drawScaffold(pt, rng, x0, y0, x0 + W * rng.uniformF(0.15, 0.6), y0 + H * rng.uniformF(0.2, 0.6), unit);
     }
-    if (rng.chance(0.4)) {
+    // Orange netting behind orange helmets is a hard case the video has.
+    if (rng.chance(0.55)) {
         const float y0 = horizon + H * rng.uniformF(-0.05, 0.3);
         drawFence(pt, rng, W, y0, y0 + unit * rng.uniformF(1.5, 5.0), unit);
     }

@@ -10,7 +10,8 @@
 namespace hmdr {
 
 // unit: a typical head height in canvas pixels, scales line widths and detail.
-void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain);
+// horizonFrac < 0 picks a random horizon (sometimes none).
+void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horizonFrac = -1.0);
 void drawClutter(cv::Mat& img, const Clutter& c);
 void drawPerson(cv::Mat& img, const Person& p);
 

@@ -13,7 +13,7 @@ struct VideoOptions {
     std::string labels;       // optional per-frame ground truth
     int frames = 300;
     std::uint64_t seed = 1;
-    int quality = 75;         // JPEG quality of the AVI
+    int quality = 50;         // JPEG quality of the AVI
 };
 
 // Returns 0 on success.

@@ -1,0 +1,166 @@
+"""Pieces shared by train.py and evaluate.py: network, letterbox, decoding."""
+import cv2
+import numpy as np
+import torch
+import torch.nn as nn
+
+NET_W, NET_H = 320, 192
+STRIDE = 8
+SIZE_BASE = 16.0          # box side (input px) when the size logit is 0
+PAD_VALUE = 114
+CLASSES = ["helmet", "head"]
+
+
+def cbr(cin, cout, stride=1, dilation=1, k=3):
+    return nn.Sequential(
+        nn.Conv2d(cin, cout, k, stride, padding=dilation * (k // 2), dilation=dilation, bias=False),
+        nn.BatchNorm2d(cout),
+        nn.ReLU(inplace=True))
+
+
+class Detector(nn.Module):
+    """Conv-BN-ReLU, stride 8, one prediction per cell:
+    (x, y, w, h, objectness, helmet, head) as raw logits."""
+
+    def __init__(self, width=64):
+        super().__init__()
+        self.body = nn.Sequential(
+            cbr(3, 16, stride=2),          # /2, cheap stem at full resolution
+            cbr(16, 32, stride=2),         # /4
+            cbr(32, 32),
+            cbr(32, width, stride=2),      # /8
+            cbr(width, width),
+            cbr(width, width, dilation=2),  # context: face/body under a dome
+            cbr(width, width),
+            cbr(width, width, dilation=2),
+            cbr(width, width, k=1))
+        self.pred = nn.Conv2d(width, 5 + len(CLASSES), 1)
+
+    def forward(self, x):
+        return self.pred(self.body(x))
+
+
+def decode_raw(raw):
+    """raw [B,7,gh,gw] logits -> (xy, wh in input px, obj, cls) tensors."""
+    b, _, gh, gw = raw.shape
+    gy, gx = torch.meshgrid(torch.arange(gh, dtype=raw.dtype), torch.arange(gw, dtype=raw.dtype), indexing="ij")
+    grid = torch.stack([gx, gy], 0).unsqueeze(0)
+    xy = (torch.sigmoid(raw[:, 0:2]) * 2.0 - 0.5 + grid) * STRIDE
+    wh = torch.exp(raw[:, 2:4].clamp(max=6.0)) * SIZE_BASE
+    return xy, wh, torch.sigmoid(raw[:, 4:5]), torch.sigmoid(raw[:, 5:])
+
+
+class Exported(nn.Module):
+    """Static-shape graph for OpenCV DNN: output [1, N, 7] rows
+    (cx, cy, w, h, obj, p_helmet, p_head) in network-input pixels."""
+
+    def __init__(self, det):
+        super().__init__()
+        self.det = det
+        gh, gw = NET_H // STRIDE, NET_W // STRIDE
+        gy, gx = torch.meshgrid(torch.arange(gh, dtype=torch.float32), torch.arange(gw, dtype=torch.float32), indexing="ij")
+        # Full-shape constant: OpenCV 4.6 mishandles some broadcasting adds.
+        self.register_buffer("offset", ((torch.stack([gx, gy], 0) - 0.5) * STRIDE).unsqueeze(0))
+
+    def forward(self, x):
+        raw = self.det(x)
+        xy = torch.sigmoid(raw[:, 0:2]) * (2.0 * STRIDE) + self.offset
+        wh = torch.exp(raw[:, 2:4]) * SIZE_BASE
+        rest = torch.sigmoid(raw[:, 4:])
+        out = torch.cat([xy, wh, rest], 1)
+        n = out.shape[2] * out.shape[3]
+        return out.reshape(1, 5 + len(CLASSES), n).permute(0, 2, 1)
+
+
+def letterbox(frame, width=NET_W, height=NET_H, pad=PAD_VALUE):
+    """Returns (NCHW float32 RGB/255 blob, scale, (offset_x, offset_y))."""
+    fh, fw = frame.shape[:2]
+    s = min(width / fw, height / fh)
+    nw, nh = int(round(fw * s)), int(round(fh * s))
+    interp = cv2.INTER_AREA if s < 1 else cv2.INTER_LINEAR
+    resized = cv2.resize(frame, (nw, nh), interpolation=interp)
+    ox, oy = (width - nw) // 2, (height - nh) // 2
+    canvas = np.full((height, width, 3), pad, np.uint8)
+    canvas[oy:oy + nh, ox:ox + nw] = resized
+    blob = cv2.cvtColor(canvas, cv2.COLOR_BGR2RGB).astype(np.float32).transpose(2, 0, 1)[None] / 255.0
+    return np.ascontiguousarray(blob), s, (ox, oy)
+
+
+def postprocess(rows, scale, offset, threshold, nms_iou, frame_size=None):
+    """rows [N, 7] -> list of (cls, score, x, y, w, h) in frame pixels."""
+    obj = rows[:, 4]
+    cls = np.argmax(rows[:, 5:], axis=1)
+    score = obj * rows[np.arange(len(rows)), 5 + cls]
+    out = []
+    for c in range(rows.shape[1] - 5):
+        idx = np.where((cls == c) & (score >= threshold))[0]
+        if len(idx) == 0:
+            continue
+        boxes = []
+        for i in idx:
+            cx, cy, w, h = rows[i, :4]
+            x = (cx - w / 2 - offset[0]) / scale
+            y = (cy - h / 2 - offset[1]) / scale
+            boxes.append([float(x), float(y), float(w / scale), float(h / scale)])
+        keep = cv2.dnn.NMSBoxes(boxes, score[idx].astype(float).tolist(), threshold, nms_iou)
+        for k in np.array(keep).reshape(-1):
+            x, y, w, h = boxes[k]
+            if frame_size is not None:
+                fw, fh = frame_size
+                x0, y0 = max(0.0, x), max(0.0, y)
+                x1, y1 = min(float(fw), x + w), min(float(fh), y + h)
+                x, y, w, h = x0, y0, x1 - x0, y1 - y0
+                if w <= 0 or h <= 0:
+                    continue
+            out.append((c, float(score[idx[k]]), x, y, w, h))
+    return out
+
+
+def iou_xywh(a, b):
+    ax1, ay1, bx1, by1 = a[0] + a[2], a[1] + a[3], b[0] + b[2], b[1] + b[3]
+    iw = max(0.0, min(ax1, bx1) - max(a[0], b[0]))
+    ih = max(0.0, min(ay1, by1) - max(a[1], b[1]))
+    inter = iw * ih
+    union = a[2] * a[3] + b[2] * b[3] - inter
+    return inter / union if union > 0 else 0.0
+
+
+def match_counts(dets, gts, n_classes, iou_thr=0.5):
+    """Greedy per-class matching by score. dets (cls, score, x, y, w, h),
+    gts (cls, x, y, w, h). Returns arrays tp, fp, fn per class."""
+    tp = np.zeros(n_classes, int)
+    fp = np.zeros(n_classes, int)
+    fn = np.zeros(n_classes, int)
+    for c in range(n_classes):
+        d = sorted([x for x in dets if x[0] == c], key=lambda x: -x[1])
+        g = [x[1:] for x in gts if x[0] == c]
+        used = [False] * len(g)
+        for det in d:
+            best, bi = 0.0, -1
+            for j, gt in enumerate(g):
+                if not used[j]:
+                    v = iou_xywh(det[2:], gt)
+                    if v > best:
+                        best, bi = v, j
+            if best >= iou_thr:
+                used[bi] = True
+                tp[c] += 1
+            else:
+                fp[c] += 1
+        fn[c] += used.count(False)
+    return tp, fp, fn
+
+
+def read_labels(path):
+    """Label file rows 'class cx cy w h' -> list of (cls, x, y, w, h)."""
+    out = []
+    if not path or not __import__("os").path.exists(path):
+        return out
+    with open(path) as f:
+        for line in f:
+            p = line.split()
+            if len(p) != 5 or line.startswith("#"):
+                continue
+            c, cx, cy, w, h = int(p[0]), float(p[1]), float(p[2]), float(p[3]), float(p[4])
+            out.append((c, cx - w / 2, cy - h / 2, w, h))
+    return out

@@ -1,0 +1,366 @@
+#!/usr/bin/python3
+"""Train the helmet/head detector on helmet-render images, export ONNX and
+the model manifest, and check the export through OpenCV DNN.
+
+  /usr/bin/python3 tools/training/train.py --data /tmp/hmd-data/train \
+      --out models/ZOR_Helmet --video /tmp/hmd-data/HM2.mp4
+"""
+import argparse
+import math
+import os
+import random
+import sys
+import time
+
+import cv2
+import numpy as np
+import torch
+import torch.nn.functional as F
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from common import (CLASSES, NET_H, NET_W, PAD_VALUE, STRIDE, Detector, Exported,  # noqa: E402
+                    decode_raw, letterbox, match_counts, postprocess, read_labels)
+
+MANIFEST = """%YAML:1.0
+---
+format_version: 1
+onnx_file: "helmet.onnx"
+input_width: {w}
+input_height: {h}
+layout: "yolov5"
+classes: [ "helmet", "head" ]
+nms_iou: {iou}
+pad_value: {pad}
+"""
+
+
+def load_dataset(root):
+    names = sorted(f for f in os.listdir(os.path.join(root, "images")) if f.endswith((".png", ".jpg")))
+    images, labels = [], []
+    for n in names:
+        img = cv2.imread(os.path.join(root, "images", n), cv2.IMREAD_COLOR)
+        rows = []
+        with open(os.path.join(root, "labels", os.path.splitext(n)[0] + ".txt")) as f:
+            for line in f:
+                p = line.split()
+                if len(p) == 5:
+                    rows.append([float(v) for v in p])
+        images.append(img)
+        labels.append(np.array(rows, np.float32).reshape(-1, 5))
+    return images, labels
+
+
+def clip_labels(lab, w, h, min_visible=0.5):
+    """Clip (cls, cx, cy, bw, bh) rows to the image, dropping mostly hidden ones."""
+    if len(lab) == 0:
+        return lab
+    x0 = lab[:, 1] - lab[:, 3] / 2
+    y0 = lab[:, 2] - lab[:, 4] / 2
+    x1 = x0 + lab[:, 3]
+    y1 = y0 + lab[:, 4]
+    cx0, cy0 = np.clip(x0, 0, w), np.clip(y0, 0, h)
+    cx1, cy1 = np.clip(x1, 0, w), np.clip(y1, 0, h)
+    area = lab[:, 3] * lab[:, 4]
+    vis = np.maximum(cx1 - cx0, 0) * np.maximum(cy1 - cy0, 0)
+    keep = (vis >= min_visible * area) & (cx1 - cx0 >= 2) & (cy1 - cy0 >= 2)
+    out = np.stack([lab[:, 0], (cx0 + cx1) / 2, (cy0 + cy1) / 2, cx1 - cx0, cy1 - cy0], 1)
+    return out[keep]
+
+
+def augment(img, lab, crop, rng):
+    lab = lab.copy()
+    if rng.random() < 0.5:
+        f = math.exp(rng.uniform(math.log(0.8), math.log(1.25)))
+        size = max(8, int(round(img.shape[1] * f)))
+        f = size / img.shape[1]
+        img = cv2.resize(img, (size, size), interpolation=cv2.INTER_AREA if f < 1 else cv2.INTER_LINEAR)
+        lab[:, 1:] *= f
+    h, w = img.shape[:2]
+    out = np.full((crop, crop, 3), PAD_VALUE if rng.random() < 0.5 else rng.randint(0, 255), np.uint8)
+    # Random placement of the image relative to the crop window.
+    dx = rng.randint(min(0, crop - w), max(0, crop - w))
+    dy = rng.randint(min(0, crop - h), max(0, crop - h))
+    sx0, sy0 = max(0, -dx), max(0, -dy)
+    tx0, ty0 = max(0, dx), max(0, dy)
+    cw, ch = min(w - sx0, crop - tx0), min(h - sy0, crop - ty0)
+    out[ty0:ty0 + ch, tx0:tx0 + cw] = img[sy0:sy0 + ch, sx0:sx0 + cw]
+    lab[:, 1] += dx
+    lab[:, 2] += dy
+    if rng.random() < 0.25:  # the letterbox's grey band
+        band = 6
+        if rng.random() < 0.5:
+            out[:band] = PAD_VALUE
+            lab = shift_clip(lab, crop, top=band)
+        else:
+            out[crop - band:] = PAD_VALUE
+            lab = shift_clip(lab, crop, bottom=crop - band)
+    lab = clip_labels(lab, crop, crop)
+    if rng.random() < 0.5:
+        out = out[:, ::-1]
+        lab[:, 1] = crop - lab[:, 1]
+    if rng.random() < 0.8:
+        hsv = cv2.cvtColor(np.ascontiguousarray(out), cv2.COLOR_BGR2HSV).astype(np.float32)
+        hsv[..., 0] = (hsv[..., 0] + rng.uniform(-2, 2)) % 180
+        hsv[..., 1] *= rng.uniform(0.7, 1.3)
+        hsv[..., 2] *= rng.uniform(0.7, 1.3)
+        out = cv2.cvtColor(np.clip(hsv, 0, 255).astype(np.uint8), cv2.COLOR_HSV2BGR)
+    return np.ascontiguousarray(out), lab
+
+
+def shift_clip(lab, crop, top=0, bottom=None):
+    """Clip boxes to rows [top, bottom) as if the rest were padding."""
+    if len(lab) == 0:
+        return lab
+    bottom = crop if bottom is None else bottom
+    sub = lab.copy()
+    sub[:, 2] -= top
+    sub = clip_labels(sub, crop, bottom - top)
+    sub[:, 2] += top
+    return sub
+
+
+def build_targets(labels, grid):
+    """YOLOv5-style assignment: the centre cell and its two nearest
+    neighbours predict each box; a cell shared by two boxes keeps the smaller."""
+    b = len(labels)
+    obj = np.zeros((b, grid, grid), np.float32)
+    box = np.zeros((b, grid, grid, 4), np.float32)
+    cls = np.zeros((b, grid, grid), np.int64)
+    area = np.full((b, grid, grid), np.inf, np.float32)
+    for n, lab in enumerate(labels):
+        for c, cx, cy, w, h in lab:
+            gx, gy = cx / STRIDE, cy / STRIDE
+            i, j = int(gx), int(gy)
+            cells = [(i, j), (i - 1 if gx - i < 0.5 else i + 1, j), (i, j - 1 if gy - j < 0.5 else j + 1)]
+            for ci, cj in cells:
+                if 0 <= ci < grid and 0 <= cj < grid and w * h < area[n, cj, ci]:
+                    obj[n, cj, ci] = 1.0
+                    box[n, cj, ci] = (cx - w / 2, cy - h / 2, cx + w / 2, cy + h / 2)
+                    cls[n, cj, ci] = int(c)
+                    area[n, cj, ci] = w * h
+    return torch.from_numpy(obj), torch.from_numpy(box), torch.from_numpy(cls)
+
+
+def giou(a, b):
+    """a, b [N,4] x1y1x2y2."""
+    iw = (torch.min(a[:, 2], b[:, 2]) - torch.max(a[:, 0], b[:, 0])).clamp(min=0)
+    ih = (torch.min(a[:, 3], b[:, 3]) - torch.max(a[:, 1], b[:, 1])).clamp(min=0)
+    inter = iw * ih
+    area_a = (a[:, 2] - a[:, 0]) * (a[:, 3] - a[:, 1])
+    area_b = (b[:, 2] - b[:, 0]) * (b[:, 3] - b[:, 1])
+    union = area_a + area_b - inter + 1e-7
+    cw = torch.max(a[:, 2], b[:, 2]) - torch.min(a[:, 0], b[:, 0])
+    ch = torch.max(a[:, 3], b[:, 3]) - torch.min(a[:, 1], b[:, 1])
+    hull = cw * ch + 1e-7
+    return inter / union - (hull - union) / hull
+
+
+def compute_loss(raw, obj_t, box_t, cls_t):
+    xy, wh, _, _ = decode_raw(raw)
+    pred = torch.cat([xy - wh / 2, xy + wh / 2], 1).permute(0, 2, 3, 1)  # B,G,G,4
+    pos = obj_t > 0
+    lobj = F.binary_cross_entropy_with_logits(raw[:, 4], obj_t)
+    if pos.any():
+        lbox = (1.0 - giou(pred[pos], box_t[pos])).mean()
+        logits = raw[:, 5:].permute(0, 2, 3, 1)[pos]
+        lcls = F.binary_cross_entropy_with_logits(logits, F.one_hot(cls_t[pos], len(CLASSES)).float())
+    else:
+        lbox = lcls = raw.sum() * 0.0
+    return lbox + 10.0 * lobj + 0.5 * lcls, (lbox.item(), lobj.item(), lcls.item())
+
+
+def to_tensor(batch):
+    x = np.stack(batch)[..., ::-1].transpose(0, 3, 1, 2).astype(np.float32) / 255.0
+    return torch.from_numpy(np.ascontiguousarray(x))
+
+
+@torch.no_grad()
+def validate(model, images, labels, threshold=0.6, iou=0.45):
+    model.eval()
+    tp = np.zeros(len(CLASSES), int)
+    fp = np.zeros(len(CLASSES), int)
+    fn = np.zeros(len(CLASSES), int)
+    for k in range(0, len(images), 32):
+        x = to_tensor(images[k:k + 32])
+        xy, wh, obj, cls = decode_raw(model(x))
+        rows = torch.cat([xy, wh, obj, cls], 1).flatten(2).permute(0, 2, 1).numpy()
+        for r, lab in zip(rows, labels[k:k + 32]):
+            dets = postprocess(r, 1.0, (0, 0), threshold, iou)
+            gts = [(int(c), cx - w / 2, cy - h / 2, w, h) for c, cx, cy, w, h in lab]
+            a, b, c = match_counts(dets, gts, len(CLASSES))
+            tp += a
+            fp += b
+            fn += c
+    model.train()
+    prec = tp / np.maximum(tp + fp, 1)
+    rec = tp / np.maximum(tp + fn, 1)
+    return prec, rec
+
+
+class Ema:
+    def __init__(self, model):
+        self.model = Detector(model.pred.in_channels)
+        self.model.load_state_dict(model.state_dict())
+        self.model.eval()
+        self.updates = 0
+
+    @torch.no_grad()
+    def update(self, model):
+        self.updates += 1
+        d = 0.998 * (1 - math.exp(-self.updates / 300.0))
+        msd = model.state_dict()
+        for k, v in self.model.state_dict().items():
+            if v.dtype.is_floating_point:
+                v.mul_(d).add_(msd[k].detach(), alpha=1 - d)
+            else:
+                v.copy_(msd[k])
+
+
+def export(model, out_dir, nms_iou, video):
+    os.makedirs(out_dir, exist_ok=True)
+    onnx_path = os.path.join(out_dir, "helmet.onnx")
+    exp = Exported(model.eval()).eval()
+    dummy = torch.zeros(1, 3, NET_H, NET_W)
+    torch.onnx.export(exp, dummy, onnx_path, opset_version=12, input_names=["images"], output_names=["output"],
+                      do_constant_folding=True)
+    with open(os.path.join(out_dir, "model.yml"), "w") as f:
+        f.write(MANIFEST.format(w=NET_W, h=NET_H, iou=nms_iou, pad=PAD_VALUE))
+    print(f"exported {onnx_path} ({os.path.getsize(onnx_path)} bytes)")
+
+    net = cv2.dnn.readNetFromONNX(onnx_path)
+    grey = np.full((1080, 1920, 3), 128, np.uint8)
+    inputs = [np.random.RandomState(0).rand(1, 3, NET_H, NET_W).astype(np.float32), letterbox(grey)[0]]
+    frames = []
+    if video:
+        cap = cv2.VideoCapture(video)
+        for _ in range(300):
+            ok, fr = cap.read()
+            if not ok:
+                break
+            frames.append(fr)
+        inputs += [letterbox(fr)[0] for fr in frames[:3]]
+    worst = 0.0
+    for blob in inputs:
+        net.setInput(blob)
+        o = net.forward()
+        with torch.no_grad():
+            t = exp(torch.from_numpy(blob)).numpy()
+        if o.shape != (1, (NET_H // STRIDE) * (NET_W // STRIDE), 5 + len(CLASSES)):
+            raise SystemExit(f"unexpected OpenCV output shape {o.shape}")
+        worst = max(worst, float(np.abs(o - t).max()))
+    print(f"OpenCV vs torch max abs diff over {len(inputs)} inputs: {worst:.2e}")
+    if worst > 1e-2:
+        raise SystemExit("OpenCV DNN output differs from torch")
+
+    def detect(frame):
+        blob, s, off = letterbox(frame)
+        net.setInput(blob)
+        return postprocess(net.forward()[0], s, off, 0.6, nms_iou, (frame.shape[1], frame.shape[0]))
+
+    grey_dets = detect(grey)
+    print(f"grey 128 frame: {len(grey_dets)} detections at 0.6")
+    if grey_dets:
+        raise SystemExit("detections on a plain grey frame")
+    if frames:
+        counts = [len(detect(fr)) for fr in frames]
+        with_det = sum(1 for c in counts if c > 0)
+        print(f"video: {with_det}/{len(frames)} frames with detections, first 10 frames: {counts[:10]}")
+        if with_det == 0:
+            raise SystemExit("no detections on the rendered video")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--data", required=True, help="helmet-render dataset folder")
+    ap.add_argument("--out", required=True, help="model folder (helmet.onnx, model.yml)")
+    ap.add_argument("--video", default="", help="rendered video for the post-export check")
+    ap.add_argument("--epochs", type=int, default=4)
+    ap.add_argument("--batch", type=int, default=32)
+    ap.add_argument("--crop", type=int, default=160)
+    ap.add_argument("--lr", type=float, default=3e-3)
+    ap.add_argument("--val", type=int, default=400, help="last N images held out for monitoring")
+    ap.add_argument("--max-minutes", type=float, default=17.0, help="training time budget; the schedule fits into it")
+    ap.add_argument("--seed", type=int, default=0)
+    ap.add_argument("--checkpoint", default="/tmp/hmd-data/detector.pt")
+    ap.add_argument("--export-only", action="store_true", help="export the checkpoint, no training")
+    ap.add_argument("--nms-iou", type=float, default=0.45)
+    args = ap.parse_args()
+
+    torch.set_num_threads(2)
+    cv2.setNumThreads(1)
+    random.seed(args.seed)
+    np.random.seed(args.seed)
+    torch.manual_seed(args.seed)
+
+    model = Detector()
+    print(f"parameters: {sum(p.numel() for p in model.parameters())}")
+    if args.export_only:
+        model.load_state_dict(torch.load(args.checkpoint))
+        export(model, args.out, args.nms_iou, args.video)
+        return
+
+    t0 = time.time()
+    images, labels = load_dataset(args.data)
+    print(f"loaded {len(images)} images in {time.time() - t0:.0f} s")
+    n_train = len(images) - args.val
+    val_images, val_labels = images[n_train:], labels[n_train:]
+    steps_per_epoch = n_train // args.batch
+    total = steps_per_epoch * args.epochs
+    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=5e-4)
+    warm = min(200, total // 10)
+
+    def lr_at(step, elapsed):
+        # Cosine over whichever runs out first, the steps or the time budget,
+        # so a slow or busy machine still ends with a fully decayed rate.
+        progress = max(step / total, elapsed / (args.max_minutes * 60))
+        if step < warm:
+            return args.lr * (step + 1) / warm
+        return args.lr * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * min(1.0, progress))))
+    ema = Ema(model)
+    rng = random.Random(args.seed)
+    grid = args.crop // STRIDE
+    t_train = time.time()
+    step = 0
+    stop = False
+    run = np.zeros(4)
+    for epoch in range(args.epochs):
+        order = list(range(n_train))
+        rng.shuffle(order)
+        for b in range(steps_per_epoch):
+            idx = order[b * args.batch:(b + 1) * args.batch]
+            batch, labs = zip(*[augment(images[i], labels[i], args.crop, rng) for i in idx])
+            x = to_tensor(batch)
+            obj_t, box_t, cls_t = build_targets(labs, grid)
+            loss, parts = compute_loss(model(x), obj_t, box_t, cls_t)
+            lr = lr_at(step, time.time() - t_train)
+            for g in opt.param_groups:
+                g["lr"] = lr
+            opt.zero_grad(set_to_none=True)
+            loss.backward()
+            torch.nn.utils.clip_grad_norm_(model.parameters(), 10.0)
+            opt.step()
+            ema.update(model)
+            step += 1
+            run += np.array([loss.item(), *parts])
+            if step % 50 == 0:
+                m = run / 50
+                run[:] = 0
+                el = time.time() - t_train
+                print(f"ep {epoch} step {step}/{total} loss {m[0]:.4f} box {m[1]:.3f} obj {m[2]:.4f} cls {m[3]:.3f} "
+                      f"lr {lr:.2e} {el / 60:.1f} min", flush=True)
+            if time.time() - t_train > args.max_minutes * 60:
+                print(f"time budget reached after {step} of {total} steps", flush=True)
+                stop = True
+                break
+        p, r = validate(ema.model, val_images, val_labels)
+        print(f"epoch {epoch} val@0.6 precision {p.round(3).tolist()} recall {r.round(3).tolist()} "
+              f"({(time.time() - t_train) / 60:.1f} min)", flush=True)
+        torch.save(ema.model.state_dict(), args.checkpoint)
+        if stop:
+            break
+    print(f"training took {(time.time() - t_train) / 60:.1f} min")
+    export(ema.model, args.out, args.nms_iou, args.video)
+
+
+if __name__ == "__main__":
+    main()
