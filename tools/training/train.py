@@ -18,8 +18,8 @@ import torch
 import torch.nn.functional as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from common import (CLASSES, NET_H, NET_W, PAD_VALUE, STRIDE, Detector, Exported,  # noqa: E402
-                    decode_raw, letterbox, match_counts, postprocess, read_labels)
+from common import (ARCHS, CLASSES, DEFAULT_ARCH, NET_H, NET_W, PAD_VALUE, STRIDE, Detector,  # noqa: E402
+                    Exported, decode_raw, letterbox, match_counts, postprocess, read_labels)
 
 MANIFEST = """%YAML:1.0
 ---
@@ -199,7 +199,7 @@ def validate(model, images, labels, threshold=0.6, iou=0.45):
 
 class Ema:
     def __init__(self, model):
-        self.model = Detector(model.pred.in_channels)
+        self.model = Detector(model.arch)
         self.model.load_state_dict(model.state_dict())
         self.model.eval()
         self.updates = 0
@@ -283,6 +283,7 @@ def main():
     ap.add_argument("--seed", type=int, default=0)
     ap.add_argument("--checkpoint", default="/tmp/hmd-data/detector.pt")
     ap.add_argument("--export-only", action="store_true", help="export the checkpoint, no training")
+    ap.add_argument("--arch", default=DEFAULT_ARCH, choices=sorted(ARCHS), help="body layout from common.ARCHS")
     ap.add_argument("--nms-iou", type=float, default=0.45)
     args = ap.parse_args()
 
@@ -292,8 +293,8 @@ def main():
     np.random.seed(args.seed)
     torch.manual_seed(args.seed)
 
-    model = Detector()
-    print(f"parameters: {sum(p.numel() for p in model.parameters())}")
+    model = Detector(args.arch)
+    print(f"arch {args.arch}, parameters: {sum(p.numel() for p in model.parameters())}")
     if args.export_only:
         model.load_state_dict(torch.load(args.checkpoint))
         export(model, args.out, args.nms_iou, args.video)
