@@ -1,0 +1,28 @@
+// Order statistics of per-call latencies: small pure functions.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace hbench {
+
+// The p-th percentile (p in [0, 100]) of `samples`, given in any order:
+// linear interpolation between the two nearest ranks, so that p = 0 is the
+// smallest sample, p = 100 the largest and p = 50 the median. Throws
+// std::invalid_argument for no samples, a NaN sample or p outside [0, 100].
+double percentile(std::vector<double> samples, double p);
+
+struct LatencySummary {
+    std::size_t count = 0;
+    double mean = 0.0;
+    double min = 0.0;
+    double p50 = 0.0;
+    double p90 = 0.0;
+    double p99 = 0.0;
+    double max = 0.0;
+};
+
+// Count, mean and order statistics of `samples` (same rules as percentile).
+LatencySummary summarize(std::vector<double> samples);
+
+}  // namespace hbench
