@@ -5,10 +5,12 @@
 
 #include <opencv2/dnn.hpp>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 namespace hmd {
 
@@ -177,13 +179,15 @@ bool HelmetEngine::optimize(bool fastest) {
         return false;
     }
     const ComputeTarget wanted = fastest ? fastestComputeTarget() : ComputeTarget{};
+    // One network per core, so that concurrent cameras never wait for a parse.
+    const size_t networks = fastest ? std::max(1u, std::thread::hardware_concurrency()) : 1;
     try {
-        model->pool.configureAll(wanted, model->warmUpBlob);
+        model->pool.configureAll(wanted, networks, model->warmUpBlob);
         return true;
     } catch (const cv::Exception&) {
         // The chosen target failed on this model: fall back to the default.
         try {
-            model->pool.configureAll(ComputeTarget{}, model->warmUpBlob);
+            model->pool.configureAll(ComputeTarget{}, 1, model->warmUpBlob);
         } catch (const cv::Exception&) {
         }
         return false;

@@ -47,9 +47,12 @@ cv::Mat NetworkPool::Lease::forward(const cv::Mat& blob) {
     return net->forward();
 }
 
-void NetworkPool::configureAll(ComputeTarget target, const cv::Mat& blob) {
+void NetworkPool::configureAll(ComputeTarget target, size_t count, const cv::Mat& blob) {
     std::lock_guard lock(mutex);
     compute = target;
+    while (idle.size() < count) {
+        idle.push_back(makeNetwork(compute));
+    }
     for (auto& net : idle) {
         net->setPreferableBackend(compute.backend);
         net->setPreferableTarget(compute.target);

@@ -38,10 +38,11 @@ public:
 
     Lease borrow();
 
-    // Switches every network to `compute`, networks made later included, and
-    // runs `blob` through each one so that none pays for the switch on a
-    // caller's frame. Must not run while a lease is out.
-    void configureAll(ComputeTarget compute, const cv::Mat& blob);
+    // Switches every network to `compute`, networks made later included, makes
+    // sure at least `count` exist, and runs `blob` through each one so that
+    // none pays for parsing or the switch on a caller's frame. Must not run
+    // while a lease is out.
+    void configureAll(ComputeTarget compute, size_t count, const cv::Mat& blob);
 
     ComputeTarget computeTarget() const;
 

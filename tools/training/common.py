@@ -99,16 +99,17 @@ class Exported(nn.Module):
 
 def letterbox(frame, width=NET_W, height=NET_H, pad=PAD_VALUE):
     """Returns (NCHW float32 RGB/255 blob, scale, (offset_x, offset_y)).
-    Mirrors the C++ detector: two INTER_AREA steps when s <= 0.5 (a halving,
-    then the rest), one INTER_AREA for 0.5 < s < 1, INTER_LINEAR for s >= 1."""
+    Mirrors the C++ detector: below s = 0.5 INTER_LINEAR to twice the target
+    size, then an INTER_AREA halving; INTER_AREA for 0.5 <= s < 1; INTER_LINEAR
+    for s >= 1."""
     fh, fw = frame.shape[:2]
     s = min(width / fw, height / fh)
     # Half away from zero and clamped, as std::lround in the C++ letterbox.
     nw = min(max(int(np.floor(fw * s + 0.5)), 1), width)
     nh = min(max(int(np.floor(fh * s + 0.5)), 1), height)
-    if s <= 0.5:
-        half = cv2.resize(frame, (fw // 2, fh // 2), interpolation=cv2.INTER_AREA)
-        resized = cv2.resize(half, (nw, nh), interpolation=cv2.INTER_AREA)
+    if s < 0.5:
+        doubled = cv2.resize(frame, (2 * nw, 2 * nh), interpolation=cv2.INTER_LINEAR)
+        resized = cv2.resize(doubled, (nw, nh), interpolation=cv2.INTER_AREA)
     else:
         resized = cv2.resize(frame, (nw, nh), interpolation=cv2.INTER_AREA if s < 1 else cv2.INTER_LINEAR)
     ox, oy = (width - nw) // 2, (height - nh) // 2
