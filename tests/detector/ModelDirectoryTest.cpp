@@ -65,6 +65,10 @@ const BrokenDirectory brokenDirectories[] = {
     {"TruncatedOnnx", [](const fs::path& f) { return withOnnx(f, validOnnx.substr(0, validOnnx.size() / 2)); }, "model.onnx"},
     {"RandomBytesOnnx", [](const fs::path& f) { std::string junk(4096, '\0'); cv::RNG rng(7); for (char& c : junk) c = static_cast<char>(rng.uniform(0, 256)); return withOnnx(f, junk); }, "model.onnx"},
     {"ClassCountMismatch", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"head\", \"vest\" ]")); }, "model.onnx"},
+    {"ManifestIsAFolder", [](const fs::path& f) { fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx"); fs::create_directory(f / "model.yml"); return f; }, "model.yml"},
+    {"NoFormatVersion", [](const fs::path& f) { return withManifest(f, manifestWith("format_version: 1\n", "")); }, "model.yml"},
+    {"NonAsciiPathWithoutManifest", [](const fs::path& f) { fs::create_directory(f / "модель-ヘルメット"); return f / "модель-ヘルメット"; }, "модель-ヘルメット"},
+    {"PathLongerThanTheSystemAllows", [](const fs::path& f) { return f / std::string(5000, 'x'); }, "xxxxxxxx"},
     {"WrongLayout", [](const fs::path& f) { fs::copy(testModel("v8_basic"), f); writeFile(f / "model.yml", manifestWith("input_width: 64", "input_width: 96")); return f; }, "model.onnx"},
 };
 
@@ -153,4 +157,15 @@ TEST(DetectorWithoutModel, BasePartStartsAtItsDefaults) {
     EXPECT_TRUE(detector.modelInfo.empty());
     EXPECT_FLOAT_EQ(detector.threshold, 0.5f);
     EXPECT_FALSE(detector.loadEngineOnCreate);
+}
+
+TEST(ModelDirectoryPaths, ValidModelUnderNonAsciiAndSpacedPathLoads) {
+    ScratchFolder scratch;
+    const fs::path directory = scratch.path() / "Модели (GPU) v1.0" / "ヘルメット";
+    fs::create_directories(directory.parent_path());
+    fs::copy(testModel("v5_basic"), directory);
+    ZORCustomHMD detector;
+    std::string labelMap;
+    EXPECT_TRUE(detector.Initialize(directory.string(), 0.6f, labelMap));
+    EXPECT_EQ(labelMap, "helmet,head");
 }

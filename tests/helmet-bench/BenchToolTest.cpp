@@ -1,6 +1,7 @@
 // Runs the built helmet-bench on the tiny known-output model and checks that
 // its JSON report is complete and consistent with itself and with the library.
 #include "FrameSource.h"
+#include "ScratchFolder.h"
 #include "ZORCustomHMD.h"
 
 #include <gtest/gtest.h>
@@ -23,32 +24,9 @@ namespace fs = std::filesystem;
 const fs::path tool = HELMET_BENCH_EXE;
 const fs::path testModel = HELMET_BENCH_TEST_MODEL;
 
-// A fresh folder for one test (ctest runs tests in parallel processes), removed afterwards.
-class Scratch {
-public:
-    Scratch()
-        : path_(fs::temp_directory_path() /
-                ("helmet-bench-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                 "-" + std::to_string(getpid()))) {
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    const fs::path& path() const { return path_; }
+using Scratch = testsupport::ScratchFolder;
 
-private:
-    fs::path path_;
-};
-
-std::string readText(const fs::path& path) {
-    std::ifstream file(path);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+std::string readText(const fs::path& path) { return testsupport::readFile(path); }
 
 // For the shell; the test paths hold no single quote.
 std::string quoted(const fs::path& path) {

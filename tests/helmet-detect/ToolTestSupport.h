@@ -2,6 +2,8 @@
 // a small strict JSON reader (independent of the command's writer).
 #pragma once
 
+#include "ScratchFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -24,37 +26,9 @@ namespace hdtest {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / ("helmet-detect-" + std::string(test->name()) + "-" +
-                                             std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-inline std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-inline void writeFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
+using testsupport::readFile;
+using testsupport::ScratchFolder;
+using testsupport::writeFile;
 
 inline std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
