@@ -58,10 +58,11 @@ std::vector<cv::Mat> readVideo(const fs::path& path, int limit) {
 
 // What the detector returns for each frame when used directly, set up as the
 // command sets it up.
-std::vector<std::vector<CustomObject>> detectDirectly(const std::vector<cv::Mat>& frames, float threshold) {
+std::vector<std::vector<CustomObject>> detectDirectly(const std::vector<cv::Mat>& frames, float threshold,
+                                                      const fs::path& model = testModel()) {
     ZORCustomHMD detector;
     std::string labels;
-    EXPECT_TRUE(detector.Initialize(testModel().string(), threshold, labels));
+    EXPECT_TRUE(detector.Initialize(model.string(), threshold, labels));
     detector.OptimizeModel(true);
     std::vector<std::vector<CustomObject>> results;
     for (const cv::Mat& frame : frames) {
@@ -299,3 +300,22 @@ TEST_F(HelmetDetectTool, DefaultModelIsTheShippedOne) {
 }
 
 }  // namespace
+
+// The staged test video with the shipped model: what people will look at.
+TEST_F(HelmetDetectTool, StagedVideoRunMatchesTheShippedDetector) {
+    const fs::path video = HMD_STAGED_VIDEO;
+    const fs::path out = scratch.path() / "out";
+    const hdtest::ToolRun run = runTool({video.string(), "--frames=3", "--out", out.string()}, scratch.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const std::vector<cv::Mat> frames = readVideo(video, 3);
+    ASSERT_EQ(frames.size(), 3u);
+    const auto expected = detectDirectly(frames, 0.6f, HMD_SHIPPED_MODEL_DIR);
+    const std::vector<Json> records = readRecords(out / "detections.jsonl");
+    ASSERT_EQ(records.size(), 3u);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        EXPECT_FALSE(expected[i].empty()) << "helmets are visible from the first frame";
+        expectSameDetections(records[i], expected[i]);
+    }
+}
