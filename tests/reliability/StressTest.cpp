@@ -106,9 +106,12 @@ TEST(Stress, ConcurrentResultsEqualSerialResults) {
     ASSERT_TRUE(detector.Initialize((realModel ? shippedModel() : testModel("v5_basic")).string(), 0.6f, labelMap));
     const std::vector<cv::Mat> frames = framesOfManySizes(24);
     std::vector<std::vector<CustomObject>> serial;
+    size_t serialDetections = 0;
     for (const auto& frame : frames) {
         serial.push_back(detector.RunInference(frame));
+        serialDetections += serial.back().size();
     }
+    ASSERT_GT(serialDetections, 0u) << "the comparison needs detections to compare";
     std::atomic<int> mismatches{0};
     std::vector<std::thread> workers;
     for (int t = 0; t < inferenceThreads; ++t) {
