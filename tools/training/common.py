@@ -33,6 +33,18 @@ ARCHS = {
     # heads (0.949/0.931, mostly background and loose boxes).
     "r4": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 56, 2, 1),
            ("c", 56, 1, 2), ("c", 56, 1, 1), ("c", 56, 1, 2), ("p", 56, 1, 1)],
+    # Round 5: r2 without its 1/4 conv (r5q) and also without one plain 1/8
+    # conv (r5q1); started from r2's trained weights (train.py --init-from).
+    "r5q": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
+            ("c", 64, 1, 2), ("p", 64, 1, 1)],
+    "r5q1": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 2),
+             ("p", 64, 1, 1)],
+    # Round 6: r2 without one plain 1/8 conv, the one between the dilated
+    # convs (r6) or the one after the stride-2 conv (r6b).
+    "r6": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2),
+           ("c", 64, 1, 2), ("p", 64, 1, 1)],
+    "r6b": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
+            ("c", 64, 1, 2), ("p", 64, 1, 1)],
 }
 DEFAULT_ARCH = "r2"  # the shipped model
 
@@ -63,6 +75,29 @@ class Detector(nn.Module):
 
     def forward(self, x):
         return self.pred(self.body(x))
+
+
+def inherit_weights(model, parent_arch, parent_state):
+    """Copies a trained parent's layers into `model` where the layouts agree:
+    walks both layer lists in order, skipping parent layers the child lacks.
+    Returns the number of body layers copied (the prediction conv is copied
+    too when its shape matches)."""
+    parent = Detector(parent_arch)
+    parent.load_state_dict(parent_state)
+    copied, j = 0, 0
+    for i, row in enumerate(ARCHS[model.arch]):
+        while j < len(ARCHS[parent_arch]) and ARCHS[parent_arch][j] != row:
+            j += 1
+        if j == len(ARCHS[parent_arch]):
+            break
+        src, dst = parent.body[j].state_dict(), model.body[i].state_dict()
+        if all(src[k].shape == v.shape for k, v in dst.items()):
+            model.body[i].load_state_dict(src)
+            copied += 1
+        j += 1
+    if all(parent.pred.state_dict()[k].shape == v.shape for k, v in model.pred.state_dict().items()):
+        model.pred.load_state_dict(parent.pred.state_dict())
+    return copied
 
 
 def decode_raw(raw):

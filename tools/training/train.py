@@ -19,7 +19,7 @@ import torch.nn.functional as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from common import (ARCHS, CLASSES, DEFAULT_ARCH, NET_H, NET_W, PAD_VALUE, STRIDE, Detector,  # noqa: E402
-                    Exported, decode_raw, letterbox, match_counts, postprocess, read_labels)
+                    Exported, decode_raw, inherit_weights, letterbox, match_counts, postprocess, read_labels)
 
 MANIFEST = """%YAML:1.0
 ---
@@ -169,6 +169,17 @@ def compute_loss(raw, obj_t, box_t, cls_t):
     return lbox + 10.0 * lobj + 0.5 * lcls, (lbox.item(), lobj.item(), lcls.item())
 
 
+def distillation_loss(raw, teacher_raw):
+    """Pulls the student towards a trained teacher's outputs on the same
+    crops: objectness and class probabilities everywhere, box logits where
+    the teacher sees an object."""
+    soft = torch.sigmoid(teacher_raw[:, 4:])
+    lscores = F.binary_cross_entropy_with_logits(raw[:, 4:], soft)
+    weight = soft[:, 0:1]
+    lbox = ((raw[:, :4] - teacher_raw[:, :4]).abs() * weight).sum() / weight.sum().clamp(min=1.0)
+    return 10.0 * lscores + lbox
+
+
 def to_tensor(batch):
     x = np.stack(batch)[..., ::-1].transpose(0, 3, 1, 2).astype(np.float32) / 255.0
     return torch.from_numpy(np.ascontiguousarray(x))
@@ -285,9 +296,14 @@ def main():
     ap.add_argument("--export-only", action="store_true", help="export the checkpoint, no training")
     ap.add_argument("--arch", default=DEFAULT_ARCH, choices=sorted(ARCHS), help="body layout from common.ARCHS")
     ap.add_argument("--nms-iou", type=float, default=0.45)
+    ap.add_argument("--init-from", default="", help="trained checkpoint to start from (fine-tuning)")
+    ap.add_argument("--init-arch", default=DEFAULT_ARCH, choices=sorted(ARCHS), help="body layout of --init-from")
+    ap.add_argument("--threads", type=int, default=2, help="torch threads")
+    ap.add_argument("--teacher", default="", help="trained checkpoint to distil from")
+    ap.add_argument("--teacher-arch", default=DEFAULT_ARCH, choices=sorted(ARCHS), help="body layout of --teacher")
     args = ap.parse_args()
 
-    torch.set_num_threads(2)
+    torch.set_num_threads(args.threads)
     cv2.setNumThreads(1)
     random.seed(args.seed)
     np.random.seed(args.seed)
@@ -295,10 +311,20 @@ def main():
 
     model = Detector(args.arch)
     print(f"arch {args.arch}, parameters: {sum(p.numel() for p in model.parameters())}")
+    if args.init_from:
+        n = inherit_weights(model, args.init_arch, torch.load(args.init_from))
+        print(f"started from {args.init_from} ({args.init_arch}): {n} of {len(model.body)} body layers copied")
     if args.export_only:
         model.load_state_dict(torch.load(args.checkpoint))
         export(model, args.out, args.nms_iou, args.video)
         return
+
+    teacher = None
+    if args.teacher:
+        teacher = Detector(args.teacher_arch)
+        teacher.load_state_dict(torch.load(args.teacher))
+        teacher.eval()
+        print(f"distilling from {args.teacher} ({args.teacher_arch})")
 
     t0 = time.time()
     images, labels = load_dataset(args.data)
@@ -332,7 +358,12 @@ def main():
             batch, labs = zip(*[augment(images[i], labels[i], args.crop, rng) for i in idx])
             x = to_tensor(batch)
             obj_t, box_t, cls_t = build_targets(labs, grid)
-            loss, parts = compute_loss(model(x), obj_t, box_t, cls_t)
+            raw = model(x)
+            loss, parts = compute_loss(raw, obj_t, box_t, cls_t)
+            if teacher is not None:
+                with torch.no_grad():
+                    teacher_raw = teacher(x)
+                loss = loss + distillation_loss(raw, teacher_raw)
             lr = lr_at(step, time.time() - t_train)
             for g in opt.param_groups:
                 g["lr"] = lr
