@@ -21,7 +21,8 @@ def cbr(cin, cout, stride=1, dilation=1, k=3, groups=1):
 # Body layouts: rows (kind, out channels, stride, dilation); kind "c" 3x3
 # conv, "p" 1x1 conv, "d" depthwise 3x3 then 1x1 (depthwise-separable).
 ARCHS = {
-    # Shipped round 2: ~190M MACs, 5.4 ms forward in cv2.dnn with 2 threads.
+    # Round 2, trained from scratch: 223M MACs, 5.2 ms per 1080p call in the
+    # C++ detector; the parent of the shipped r6b.
     "r2": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1),
            ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 1), ("c", 64, 1, 2), ("p", 64, 1, 1)],
     # Round 3: no conv at 1/4, width 48 and three 3x3 convs at 1/8 (two
@@ -33,20 +34,24 @@ ARCHS = {
     # heads (0.949/0.931, mostly background and loose boxes).
     "r4": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 56, 2, 1),
            ("c", 56, 1, 2), ("c", 56, 1, 1), ("c", 56, 1, 2), ("p", 56, 1, 1)],
-    # Round 5: r2 without its 1/4 conv (r5q) and also without one plain 1/8
-    # conv (r5q1); started from r2's trained weights (train.py --init-from).
+    # Round 5: r2 without its 1/4 conv (r5q, 4.5 ms per 1080p call against
+    # r2's 5.2 in the C++ detector) and also without one plain 1/8 conv
+    # (r5q1), fine-tuned from r2's weights (train.py --init-from): the 1/4
+    # conv matters for the small heads of full frames (r5q with distillation:
+    # head 0.965/0.928, r5q1: 0.939/0.904).
     "r5q": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
             ("c", 64, 1, 2), ("p", 64, 1, 1)],
     "r5q1": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 2),
              ("p", 64, 1, 1)],
     # Round 6: r2 without one plain 1/8 conv, the one between the dilated
-    # convs (r6) or the one after the stride-2 conv (r6b).
+    # convs (r6, head 0.954/0.930) or the one after the stride-2 conv (r6b,
+    # 0.974/0.934, 4.6 ms per call); fine-tuned from r2 and distilled from it.
     "r6": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2),
            ("c", 64, 1, 2), ("p", 64, 1, 1)],
     "r6b": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
             ("c", 64, 1, 2), ("p", 64, 1, 1)],
 }
-DEFAULT_ARCH = "r2"  # the shipped model
+DEFAULT_ARCH = "r2"  # trained from scratch; the shipped r6b is fine-tuned from it
 
 
 def make_layer(kind, cin, cout, stride, dilation):
