@@ -90,15 +90,20 @@ class Detector(nn.Module):
         return self.pred(self.body(x))
 
 
-def inherit_weights(model, parent_arch, parent_state):
+def load_detector(arch, checkpoint):
+    """A trained Detector of body `arch` from a train.py checkpoint, in eval mode."""
+    det = Detector(arch)
+    det.load_state_dict(torch.load(checkpoint))
+    return det.eval()
+
+
+def inherit_weights(model, parent):
     """Starts `model` from a trained parent: walks both layouts in order,
     skipping parent layers the child lacks (same kind, stride and dilation,
     no narrower). A narrower child layer keeps the parent's channels with the
     largest batch-norm scales. Returns the number of body layers inherited;
     the prediction conv is inherited when all of the body was."""
-    parent = Detector(parent_arch)
-    parent.load_state_dict(parent_state)
-    rows, parent_rows = ARCHS[model.arch], ARCHS[parent_arch]
+    rows, parent_rows = ARCHS[model.arch], ARCHS[parent.arch]
     inputs = torch.arange(3)
     j = 0
     with torch.no_grad():

@@ -19,7 +19,8 @@ import torch.nn.functional as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from common import (ARCHS, CLASSES, DEFAULT_ARCH, NET_H, NET_W, PAD_VALUE, STRIDE, Detector,  # noqa: E402
-                    Exported, decode_raw, inherit_weights, letterbox, match_counts, postprocess, read_labels)
+                    Exported, decode_raw, inherit_weights, letterbox, load_detector, match_counts,
+                    postprocess, read_labels)
 
 MANIFEST = """%YAML:1.0
 ---
@@ -311,19 +312,15 @@ def main():
 
     model = Detector(args.arch)
     print(f"arch {args.arch}, parameters: {sum(p.numel() for p in model.parameters())}")
-    if args.init_from:
-        n = inherit_weights(model, args.init_arch, torch.load(args.init_from))
-        print(f"started from {args.init_from} ({args.init_arch}): {n} of {len(model.body)} body layers copied")
     if args.export_only:
-        model.load_state_dict(torch.load(args.checkpoint))
-        export(model, args.out, args.nms_iou, args.video)
+        export(load_detector(args.arch, args.checkpoint), args.out, args.nms_iou, args.video)
         return
+    if args.init_from:
+        n = inherit_weights(model, load_detector(args.init_arch, args.init_from))
+        print(f"started from {args.init_from} ({args.init_arch}): {n} of {len(model.body)} body layers inherited")
 
-    teacher = None
-    if args.teacher:
-        teacher = Detector(args.teacher_arch)
-        teacher.load_state_dict(torch.load(args.teacher))
-        teacher.eval()
+    teacher = load_detector(args.teacher_arch, args.teacher) if args.teacher else None
+    if teacher is not None:
         print(f"distilling from {args.teacher} ({args.teacher_arch})")
 
     t0 = time.time()
