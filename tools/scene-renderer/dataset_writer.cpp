@@ -28,14 +28,19 @@ std::string stem(int i)
     return buf;
 }
 
-bool writeLabels(const std::filesystem::path& file, const std::vector<Label>& labels, double scale, double minSide)
+// YOLO format: `class cx cy w h`, normalised by the image size, as real
+// datasets (and helmet-eval) read them.
+bool writeLabels(const std::filesystem::path& file, const std::vector<Label>& labels, double scale, double minSide,
+                 cv::Size image)
 {
     std::ofstream out(file);
+    out.precision(8);
     for (const auto& l : labels) {
         const double w = l.box.width * scale, h = l.box.height * scale;
         if (w < minSide || h < minSide)
             continue;
-        out << l.cls << ' ' << (l.box.x * scale + w / 2) << ' ' << (l.box.y * scale + h / 2) << ' ' << w << ' ' << h << '\n';
+        out << l.cls << ' ' << (l.box.x * scale + w / 2) / image.width << ' ' << (l.box.y * scale + h / 2) / image.height
+            << ' ' << w / image.width << ' ' << h / image.height << '\n';
     }
     return static_cast<bool>(out);
 }
@@ -70,7 +75,7 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
         render(i, img, labels, scale);
         const std::string name = stem(i);
         if (!cv::imwrite((root / "images" / (name + ext)).string(), img, {cv::IMWRITE_JPEG_QUALITY, 92, cv::IMWRITE_PNG_COMPRESSION, 1}) ||
-            !writeLabels(root / "labels" / (name + ".txt"), labels, scale, 2.0)) {
+            !writeLabels(root / "labels" / (name + ".txt"), labels, scale, 2.0, img.size())) {
             std::cerr << "cannot write item " << i << " under " << outDir << '\n';
             return 1;
         }

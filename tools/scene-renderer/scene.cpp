@@ -133,8 +133,7 @@ HeadGeom headGeom(const Person& p)
         g.brim = side ? cv::Point2f(c.x + g.dir * 0.1f * H, c.y - 0.14f * H) : cv::Point2f(c.x, c.y - 0.14f * H);
         g.brimAx = side ? 0.62f * H : 0.6f * H;
         g.brimAy = side ? 0.06f * H : 0.075f * H;
-        g.box = unite(upperHalfBox(g.crown, g.crownAx, g.crownAy), ellipseBox(g.brim, g.brimAx, g.brimAy));
-        return g;
+        break;
     case Headwear::Hair:
         g.crown = {c.x - g.dir * 0.03f * H, c.y - 0.04f * H};
         g.crownAx = 0.41f * H;
@@ -163,7 +162,8 @@ HeadGeom headGeom(const Person& p)
         g.pomR = p.pomPom ? 0.1f * H : 0.f;
         break;
     }
-    // Bare head: the head with ears (front/back) or nose (side), plus headwear.
+    // The head with ears (front/back) or nose (side), plus whatever it wears:
+    // a helmet's box covers the head that wears it, as in real datasets.
     cv::Rect2f box = ellipseBox(c, g.ax, g.ay);
     if (!side)
         box = unite(box, ellipseBox({c.x, c.y}, 0.46f * H, 0.1f * H));

@@ -57,7 +57,7 @@ struct HeadGeom {
 HeadGeom headGeom(const Person& p);
 
 struct Label {
-    int cls = 0;               // 0 = helmet, 1 = bare head
+    int cls = 0;               // 0 = head wearing a hard hat, 1 = bare head
     cv::Rect2f box;
 };
 
