@@ -87,10 +87,11 @@ std::vector<Candidate> decodeOutput(const cv::Mat& output, OutputLayout layout, 
     return candidates;
 }
 
-std::vector<Candidate> suppressOverlaps(const std::vector<Candidate>& candidates, float iouThreshold) {
+std::vector<Candidate> suppressOverlaps(const std::vector<Candidate>& candidates, float iouThreshold,
+                                        SuppressionScope scope) {
     std::map<int, std::vector<int>> indicesByClass;
     for (int i = 0; i < static_cast<int>(candidates.size()); ++i) {
-        indicesByClass[candidates[i].classId].push_back(i);
+        indicesByClass[scope == SuppressionScope::PerClass ? candidates[i].classId : 0].push_back(i);
     }
     std::vector<Candidate> kept;
     for (const auto& [classId, indices] : indicesByClass) {

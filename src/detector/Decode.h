@@ -1,5 +1,5 @@
 // Post-processing: turns the network's raw head into scored boxes and removes
-// overlapping boxes of the same class.
+// overlapping boxes.
 #pragma once
 
 #include "ModelManifest.h"
@@ -27,8 +27,9 @@ std::string describeShapeMismatch(const cv::Mat& output, OutputLayout layout, in
 std::vector<Candidate> decodeOutput(const cv::Mat& output, OutputLayout layout, int classCount,
                                     float minConfidence);
 
-// Non-maximum suppression within each class; the survivors ordered by
-// confidence, highest first.
-std::vector<Candidate> suppressOverlaps(const std::vector<Candidate>& candidates, float iouThreshold);
+// Non-maximum suppression within each class, or across all classes for
+// ClassAgnostic; the survivors ordered by confidence, highest first.
+std::vector<Candidate> suppressOverlaps(const std::vector<Candidate>& candidates, float iouThreshold,
+                                        SuppressionScope scope = SuppressionScope::PerClass);
 
 }  // namespace hmd

@@ -163,7 +163,7 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
                                   static_cast<int>(manifest.classNames.size()), model->threshold);
     }
     std::vector<Detection> detections;
-    for (const Candidate& candidate : suppressOverlaps(candidates, manifest.nmsIoU)) {
+    for (const Candidate& candidate : suppressOverlaps(candidates, manifest.nmsIoU, manifest.nmsScope)) {
         const cv::Rect box = letterbox.toFrame(candidate.box);
         if (!box.empty()) {
             detections.push_back(

@@ -45,6 +45,8 @@ CustomParams describe(const EngineConfiguration& configuration) {
         setting("classes", joinNames(manifest.classNames), manifest.classNames),
         setting("model_path", configuration.modelDirectory.string()),
         setting("backend", configuration.computeTarget),
+        setting("nms_mode", configuration.loaded ? suppressionScopeName(manifest.nmsScope) : ""),
+        setting("model_version", manifest.modelVersion),
     };
     return params;
 }

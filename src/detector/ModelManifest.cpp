@@ -85,6 +85,25 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
     if (!readInt(root["pad_value"], manifest.padValue) || manifest.padValue < 0 || manifest.padValue > 255) {
         return "pad_value must be an integer from 0 to 255";
     }
+    // Optional keys: manifests written before them keep their meaning.
+    const cv::FileNode nmsMode = root["nms_mode"];
+    if (!nmsMode.empty()) {
+        std::string mode;
+        if (!readText(nmsMode, mode)) {
+            return "nms_mode must be a text";
+        }
+        if (mode == suppressionScopeName(SuppressionScope::PerClass)) {
+            manifest.nmsScope = SuppressionScope::PerClass;
+        } else if (mode == suppressionScopeName(SuppressionScope::ClassAgnostic)) {
+            manifest.nmsScope = SuppressionScope::ClassAgnostic;
+        } else {
+            return "unknown nms_mode '" + mode + "' (expected per_class or class_agnostic)";
+        }
+    }
+    const cv::FileNode modelVersion = root["model_version"];
+    if (!modelVersion.empty() && !readText(modelVersion, manifest.modelVersion)) {
+        return "model_version must be a text";
+    }
     return {};
 }
 
@@ -92,6 +111,10 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
 
 const char* layoutName(OutputLayout layout) {
     return layout == OutputLayout::YoloV8 ? "yolov8" : "yolov5";
+}
+
+const char* suppressionScopeName(SuppressionScope scope) {
+    return scope == SuppressionScope::ClassAgnostic ? "class_agnostic" : "per_class";
 }
 
 bool readManifest(const std::filesystem::path& directory, ModelManifest& manifest, std::string& error) {

@@ -15,6 +15,12 @@ enum class OutputLayout {
     YoloV8,  // [1, 4 + C, N]: cx, cy, w, h, class scores
 };
 
+// Which boxes compete in non-maximum suppression.
+enum class SuppressionScope {
+    PerClass,       // only boxes of the same class
+    ClassAgnostic,  // all boxes: one object gets one box, whatever its class
+};
+
 struct ModelManifest {
     static constexpr const char* fileName = "model.yml";
     static constexpr int supportedVersion = 1;
@@ -24,10 +30,13 @@ struct ModelManifest {
     OutputLayout layout = OutputLayout::YoloV5;
     std::vector<std::string> classNames;
     float nmsIoU = 0.45f;
+    SuppressionScope nmsScope = SuppressionScope::PerClass;  // optional key nms_mode
     int padValue = 114;
+    std::string modelVersion;  // optional key model_version, for people and reports
 };
 
 const char* layoutName(OutputLayout layout);
+const char* suppressionScopeName(SuppressionScope scope);
 
 // Reads and validates `<directory>/model.yml`. On failure returns false and
 // describes the file and the cause in `error`.

@@ -116,6 +116,20 @@ TEST(SuppressOverlaps, KeepsTheBestOfOverlappingBoxesPerClass) {
     EXPECT_FLOAT_EQ(kept[2].confidence, 0.6f);
 }
 
+TEST(SuppressOverlaps, ClassAgnosticGivesOneObjectOneBox) {
+    const std::vector<Candidate> candidates{
+        {0, 0.7f, {0, 0, 10, 10}},
+        {1, 0.8f, {1, 0, 10, 10}},     // the same head called the other class: wins over the first
+        {1, 0.6f, {50, 50, 10, 10}},   // apart: kept
+    };
+    const auto kept = suppressOverlaps(candidates, 0.45f, SuppressionScope::ClassAgnostic);
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].classId, 1);
+    EXPECT_FLOAT_EQ(kept[0].confidence, 0.8f);
+    EXPECT_FLOAT_EQ(kept[1].confidence, 0.6f);
+    EXPECT_EQ(suppressOverlaps(candidates, 0.45f, SuppressionScope::PerClass).size(), 3u);
+}
+
 TEST(SuppressOverlaps, IoUThresholdDecides) {
     // IoU of these two is 50 / 150 = 1/3.
     const std::vector<Candidate> candidates{{0, 0.9f, {0, 0, 10, 10}}, {0, 0.8f, {5, 0, 10, 10}}};

@@ -1,7 +1,9 @@
 // Initialize against broken model directories, and the detector without a model.
 #include "DetectorTestSupport.h"
 
+#include <algorithm>
 #include <functional>
+#include <map>
 
 using namespace hmdtest;
 
@@ -59,6 +61,8 @@ const BrokenDirectory brokenDirectories[] = {
     {"EmptyClassName", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"\" ]")); }, "model.yml"},
     {"NewerFormat", [](const fs::path& f) { return withManifest(f, manifestWith("format_version: 1", "format_version: 2")); }, "model.yml"},
     {"BadIoU", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 1.5")); }, "model.yml"},
+    {"UnknownNmsMode", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: \"soft\"")); }, "model.yml"},
+    {"NmsModeNotAText", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: 1")); }, "model.yml"},
     {"MissingOnnx", [](const fs::path& f) { return withManifest(f, manifestWith("\"model.onnx\"", "\"other.onnx\"")); }, "other.onnx"},
     {"OnnxIsAFolder", [](const fs::path& f) { validCopy(f); fs::remove(f / "model.onnx"); fs::create_directory(f / "model.onnx"); return f; }, "model.onnx"},
     {"EmptyOnnx", [](const fs::path& f) { return withOnnx(f, ""); }, "model.onnx"},
@@ -168,4 +172,36 @@ TEST(ModelDirectoryPaths, ValidModelUnderNonAsciiAndSpacedPathLoads) {
     std::string labelMap;
     EXPECT_TRUE(detector.Initialize(directory.string(), 0.6f, labelMap));
     EXPECT_EQ(labelMap, "helmet,head");
+}
+
+TEST(ManifestOptions, ClassAgnosticSuppressionKeepsOneBoxPerObjectAndIsReported) {
+    ScratchFolder scratch;
+    withManifest(scratch.path(), manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: \"class_agnostic\"\n"
+                                                               "model_version: \"7.1\""));
+    ZORCustomHMD detector;
+    std::string labelMap;
+    ASSERT_TRUE(detector.Initialize(scratch.path().string(), 0.6f, labelMap));
+    // v5_basic has a helmet and a head box on one spot: per class both stay (3 in all).
+    EXPECT_EQ(detector.RunInference(cv::Mat(64, 64, CV_8UC3)).size(), 2u);
+
+    CustomParams params{};
+    ASSERT_TRUE(detector.ConfigureParameters(params));
+    std::map<std::string, std::string> values;
+    for (const auto& entry : params.textEntries) {
+        values[entry.text1] = entry.text2;
+    }
+    EXPECT_EQ(values["nms_mode"], "class_agnostic");
+    EXPECT_EQ(values["model_version"], "7.1");
+}
+
+TEST(ManifestOptions, WithoutNmsModeSuppressionIsPerClass) {
+    ZORCustomHMD detector;
+    std::string labelMap;
+    ASSERT_TRUE(detector.Initialize(testModel("v5_basic").string(), 0.6f, labelMap));
+    CustomParams params{};
+    ASSERT_TRUE(detector.ConfigureParameters(params));
+    const auto entry = std::find_if(params.textEntries.begin(), params.textEntries.end(),
+                                    [](const auto& e) { return e.text1 == "nms_mode"; });
+    ASSERT_NE(entry, params.textEntries.end());
+    EXPECT_EQ(entry->text2, "per_class");
 }
