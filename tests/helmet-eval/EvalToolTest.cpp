@@ -1,0 +1,212 @@
+// helmet-eval as a user runs it, on the known-output model v5_basic
+// (tests/detector/models/README.md). On any 64x64 picture it returns, per-class
+// NMS at 0.45 having dropped r1 and the 0.05 threshold r5:
+//   helmet 0.855 (52,52,12,12)  [r4, clipped to the frame]
+//   helmet 0.81  (15,15,10,10)  [r0]
+//   head   0.72  (15,15,10,10)  [r2]
+//   helmet 0.25  (38,32,12,16)  [r3]
+// so the expected figures follow from the labels alone.
+#include "ToolTestSupport.h"
+
+#include "EvalOptions.h"
+#include "UserError.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+namespace fs = std::filesystem;
+using hdtest::Json;
+using hdtest::runTool;
+
+const std::string kModel = std::string(HMD_TEST_MODELS_DIR) + "/v5_basic";
+
+class HelmetEvalTool : public testing::Test {
+protected:
+    hdtest::ScratchFolder scratch;
+
+    // a: helmets on r4 and r0, a head on r2 and an unmapped class 2;
+    // b: a helmet on r3 as a polygon; c: no label file.
+    fs::path makeFolder() {
+        const fs::path root = scratch.path() / "set";
+        fs::create_directories(root / "images");
+        fs::create_directories(root / "labels");
+        const cv::Mat grey(64, 64, CV_8UC3, cv::Scalar(120, 120, 120));
+        for (const char* name : {"b.png", "a.png", "c.png"}) {
+            EXPECT_TRUE(cv::imwrite((root / "images" / name).string(), grey));
+        }
+        hdtest::writeFile(root / "labels" / "a.txt",
+                          "0 0.90625 0.90625 0.1875 0.1875\n1 0.3125 0.3125 0.15625 0.15625\n"
+                          "0 0.3125 0.3125 0.15625 0.15625\n2 0.5 0.5 0.2 0.2\n");
+        hdtest::writeFile(root / "labels" / "b.txt", "0 0.59375 0.5 0.78125 0.5 0.78125 0.75 0.59375 0.75\n");
+        return root;
+    }
+
+    Json runJson(std::vector<std::string> arguments) {
+        const fs::path json = scratch.path() / "out.json";
+        arguments.insert(arguments.end(), {"--model", kModel, "--json", json.string()});
+        const hdtest::ToolRun run = runTool(arguments, scratch.path());
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "") << "no progress when standard error is not a terminal";
+        last = run;
+        return hdtest::JsonReader::parse(hdtest::readFile(json));
+    }
+
+    hdtest::ToolRun last;
+};
+
+const Json& byName(const Json& report, const std::string& name) {
+    for (const Json& entry : report["classes"].items) {
+        if (entry["name"].text == name) {
+            return entry;
+        }
+    }
+    throw std::runtime_error("no class " + name);
+}
+
+TEST_F(HelmetEvalTool, ScoresAnImageFolder) {
+    const fs::path root = makeFolder();
+    const Json report = runJson({"--images", root.string()});
+    EXPECT_EQ(report["frames"].asLong(), 3);
+    EXPECT_EQ(report["detectThreshold"].asFloat(), 0.05f);
+    ASSERT_EQ(report["classes"].items.size(), 2u);
+    EXPECT_EQ(report["classes"].items[0]["name"].text, "helmet") << "label-map order";
+
+    // Helmet, 3 truths, ranked (ties in image order a, b, c):
+    // 0.855 T F F, 0.81 T F F, 0.25 F T F -> monotone precision 1 to recall 1/3,
+    // 1/2 to 2/3 (rank 4), 3/8 to 1 (rank 8): (34 + 33/2 + 34 * 3/8) / 101.
+    const Json& helmet = byName(report, "helmet");
+    EXPECT_EQ(helmet["groundTruth"].asLong(), 3);
+    EXPECT_EQ(helmet["detections"].asLong(), 9);
+    EXPECT_EQ(helmet["detectionsAtThreshold"].asLong(), 6);
+    EXPECT_NEAR(helmet["ap50"].asDouble(), 63.25 / 101.0, 1e-12);
+    EXPECT_NEAR(helmet["ap50to95"].asDouble(), 63.25 / 101.0, 1e-12) << "every match has IoU 1";
+    EXPECT_EQ(helmet["truePositives"].asLong(), 2);
+    EXPECT_EQ(helmet["falsePositives"].asLong(), 4);
+    EXPECT_EQ(helmet["falseNegatives"].asLong(), 1);
+    EXPECT_NEAR(helmet["precision"].asDouble(), 1.0 / 3.0, 1e-12);
+    EXPECT_NEAR(helmet["recall"].asDouble(), 2.0 / 3.0, 1e-12);
+    EXPECT_NEAR(helmet["f1"].asDouble(), 4.0 / 9.0, 1e-12);
+    // Head, 1 truth in a: ranked T F F -> AP 1.
+    const Json& head = byName(report, "head");
+    EXPECT_EQ(head["groundTruth"].asLong(), 1);
+    EXPECT_EQ(head["ap50"].asDouble(), 1.0);
+    EXPECT_NEAR(head["precision"].asDouble(), 1.0 / 3.0, 1e-12);
+    EXPECT_NEAR(report["meanAp50"].asDouble(), (63.25 / 101.0 + 1.0) / 2.0, 1e-12);
+
+    EXPECT_NE(last.out.find("images      3"), std::string::npos) << last.out;
+    EXPECT_NE(last.out.find("0.626"), std::string::npos) << last.out;
+}
+
+TEST_F(HelmetEvalTool, ExclusionListAndClassMap) {
+    const fs::path root = makeFolder();
+    hdtest::writeFile(scratch.path() / "dups.txt", "train/images/c.png\n");
+    // Only helmets count: a's head label is ignored, so head has no truth.
+    const Json report = runJson({"--images=" + root.string(), "--exclude", (scratch.path() / "dups.txt").string(),
+                                 "--classes", "0:helmet", "--curves", (scratch.path() / "pr").string()});
+    EXPECT_EQ(report["frames"].asLong(), 2);
+    EXPECT_EQ(report["excluded"].asLong(), 1);
+    // Helmet ranked T F T F F T: monotone 1, 2/3 from recall 1/3, 1/2 from
+    // 2/3: (34 + 33 * 2/3 + 34 / 2) / 101 = 73 / 101.
+    EXPECT_NEAR(byName(report, "helmet")["ap50"].asDouble(), 73.0 / 101.0, 1e-12);
+    const Json& head = byName(report, "head");
+    EXPECT_EQ(head["groundTruth"].asLong(), 0);
+    EXPECT_EQ(head["ap50"].kind, Json::Kind::Null);
+    EXPECT_EQ(head["recall"].kind, Json::Kind::Null);
+    EXPECT_EQ(head["precision"].asDouble(), 0.0);
+    EXPECT_NEAR(report["meanAp50"].asDouble(), 73.0 / 101.0, 1e-12) << "over classes with ground truth";
+    EXPECT_NE(last.out.find("head: no ground truth"), std::string::npos) << last.out;
+
+    for (const char* name : {"pr-helmet.png", "pr-head.png"}) {
+        const cv::Mat curve = cv::imread((scratch.path() / "pr" / name).string());
+        EXPECT_FALSE(curve.empty()) << name;
+    }
+}
+
+TEST_F(HelmetEvalTool, ScoresALabelledVideo) {
+    const fs::path video = scratch.path() / "clip.avi";
+    {
+        cv::VideoWriter writer(video.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10.0, {64, 64});
+        ASSERT_TRUE(writer.isOpened());
+        for (int i = 0; i < 3; ++i) {
+            writer.write(cv::Mat(64, 64, CV_8UC3, cv::Scalar(90, 90, 90)));
+        }
+    }
+    // Frame 0 a helmet on r0, frame 1 a head on r2; frame 2 is beyond --frames.
+    hdtest::writeFile(scratch.path() / "gt.txt", "# frame class cx cy w h\n0 0 20 20 10 10\n1 1 20 20 10 10\n"
+                                                 "2 0 58 58 12 12\n");
+    const Json report = runJson({"--video", video.string(), "--labels", (scratch.path() / "gt.txt").string(),
+                                 "--frames", "2"});
+    EXPECT_EQ(report["frames"].asLong(), 2);
+    EXPECT_EQ(report["input"].text, "video");
+    // Helmet: 0.855 F F, 0.81 T -> precision 1/3 at recall 1. Head: F T -> 1/2.
+    EXPECT_NEAR(byName(report, "helmet")["ap50"].asDouble(), 1.0 / 3.0, 1e-12);
+    EXPECT_EQ(byName(report, "helmet")["groundTruth"].asLong(), 1);
+    EXPECT_NEAR(byName(report, "head")["ap50"].asDouble(), 0.5, 1e-12);
+}
+
+TEST_F(HelmetEvalTool, UserErrorsExitTwoWithOneLine) {
+    const fs::path root = makeFolder();
+    const fs::path noModel = scratch.path() / "empty-model";
+    fs::create_directories(noModel);
+    const std::vector<std::vector<std::string>> cases{
+        {"--images", root.string(), "--model", kModel, "--bogus", "1"},
+        {"--model", kModel},
+        {"--images", root.string(), "--video", "x.avi", "--model", kModel},
+        {"--images", root.string(), "--model", (scratch.path() / "missing").string()},
+        {"--images", root.string(), "--model", noModel.string()},
+        {"--images", (scratch.path() / "nowhere").string(), "--model", kModel},
+        {"--images", root.string(), "--model", kModel, "--classes", "0:person"},
+        {"--images", root.string(), "--model", kModel, "--threshold", "1.5"},
+        {"--video", (scratch.path() / "none.avi").string(), "--labels", "gt.txt", "--model", kModel},
+    };
+    for (const auto& arguments : cases) {
+        const hdtest::ToolRun run = runTool(arguments, scratch.path());
+        EXPECT_EQ(run.status, 2) << arguments[0] << " ... " << arguments.back() << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(run.err.rfind("helmet-eval: ", 0), 0u) << run.err;
+    }
+    hdtest::writeFile(root / "labels" / "b.txt", "0 0.5 0.5\n");
+    const hdtest::ToolRun malformed = runTool({"--images", root.string(), "--model", kModel}, scratch.path());
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_NE(malformed.err.find("b.txt:1"), std::string::npos) << malformed.err;
+    EXPECT_EQ(runTool({"--help"}, scratch.path()).status, 0);
+}
+
+TEST(HelmetEvalOptions, ReadsBothFormsAndChecksRanges) {
+    const char* argv[] = {"helmet-eval", "--images=set", "--threshold", "0.4", "--iou=0.75", "--optimize",
+                          "--frames", "7"};
+    const auto options = heval::parseOptions(8, argv, "model-dir");
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->imagesFolder, "set");
+    EXPECT_EQ(options->modelDirectory, "model-dir");
+    EXPECT_EQ(options->threshold, 0.4);
+    EXPECT_EQ(options->iou, 0.75);
+    EXPECT_TRUE(options->optimize);
+    EXPECT_EQ(options->frameLimit, 7);
+    EXPECT_EQ(options->detectThreshold, 0.05f);
+
+    const std::vector<std::vector<const char*>> bad{
+        {"x", "--video", "v.avi"},
+        {"x", "--images", "s", "--labels", "gt.txt"},
+        {"x", "--video", "v.avi", "--labels", "g", "--exclude", "e"},
+        {"x", "--images", "s", "--detect-threshold", "0.5", "--threshold", "0.4"},
+        {"x", "--images", "s", "--iou", "0"},
+        {"x", "--images", "s", "--frames", "-1"},
+        {"x", "--images", "s", "--images", "t"},
+        {"x", "--images"},
+        {"x", "stray"},
+    };
+    for (const auto& arguments : bad) {
+        EXPECT_THROW(heval::parseOptions(static_cast<int>(arguments.size()), arguments.data(), "m"), heval::UserError)
+            << arguments.back();
+    }
+    const char* same[] = {"x", "--images", "s", "--detect-threshold", "0.3", "--threshold", "0.3"};
+    EXPECT_NO_THROW(heval::parseOptions(7, same, "m"));
+}
+
+}  // namespace

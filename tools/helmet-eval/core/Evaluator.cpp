@@ -1,0 +1,115 @@
+#include "Evaluator.h"
+
+#include "Matching.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <utility>
+
+namespace heval {
+
+double cocoIouThreshold(int index) {
+    // (50 + 5k) / 100 is the double nearest each decimal threshold.
+    return (50.0 + 5.0 * index) / 100.0;
+}
+
+Evaluator::Evaluator(EvalSettings settings) : settings_(std::move(settings)), classes_(settings_.classNames.size()) {}
+
+void Evaluator::addImage(const std::vector<LabelledBox>& truths, const std::vector<Detection>& detections) {
+    ++images_;
+    for (std::size_t c = 0; c < settings_.classNames.size(); ++c) {
+        const std::string& name = settings_.classNames[c];
+        std::vector<cv::Rect2d> classTruths;
+        for (const LabelledBox& truth : truths) {
+            if (truth.className == name) {
+                classTruths.push_back(truth.box);
+            }
+        }
+        std::vector<Detection> classDetections;
+        for (const Detection& detection : detections) {
+            if (detection.className == name) {
+                classDetections.push_back(detection);
+            }
+        }
+        PerClass& perClass = classes_[c];
+        perClass.groundTruth += static_cast<long>(classTruths.size());
+        const std::size_t first = perClass.scored.size();
+        for (const Detection& detection : classDetections) {
+            perClass.scored.push_back({detection.confidence, {}, false});
+        }
+        for (int t = 0; t < cocoIouCount; ++t) {
+            const std::vector<int> matches = matchDetections(classDetections, classTruths, cocoIouThreshold(t));
+            for (std::size_t d = 0; d < matches.size(); ++d) {
+                perClass.scored[first + d].matchedAt[static_cast<std::size_t>(t)] = matches[d] >= 0;
+            }
+        }
+        const std::vector<int> matches = matchDetections(classDetections, classTruths, settings_.countIou);
+        for (std::size_t d = 0; d < matches.size(); ++d) {
+            perClass.scored[first + d].matchedForCounts = matches[d] >= 0;
+        }
+    }
+}
+
+std::vector<ClassFigures> Evaluator::figures() const {
+    std::vector<ClassFigures> all;
+    for (std::size_t c = 0; c < classes_.size(); ++c) {
+        const PerClass& perClass = classes_[c];
+        std::vector<Scored> ranked = perClass.scored;
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const Scored& a, const Scored& b) { return a.confidence > b.confidence; });
+
+        ClassFigures figures;
+        figures.name = settings_.classNames[c];
+        figures.groundTruth = perClass.groundTruth;
+        figures.detections = static_cast<long>(ranked.size());
+        std::vector<RankedDetection> atIou(ranked.size());
+        for (int t = 0; t < cocoIouCount; ++t) {
+            for (std::size_t i = 0; i < ranked.size(); ++i) {
+                atIou[i] = {ranked[i].confidence, ranked[i].matchedAt[static_cast<std::size_t>(t)]};
+            }
+            figures.apAtIou[static_cast<std::size_t>(t)] = interpolatedAveragePrecision(atIou, perClass.groundTruth);
+            if (t == 0) {
+                figures.curve = precisionRecallCurve(atIou, perClass.groundTruth);
+            }
+        }
+        figures.ap50 = figures.apAtIou[0];
+        figures.ap50to95 = perClass.groundTruth > 0 ? std::accumulate(figures.apAtIou.begin(), figures.apAtIou.end(), 0.0) / cocoIouCount
+                                                    : undefined;
+
+        for (const Scored& scored : ranked) {
+            if (scored.confidence >= settings_.operatingThreshold) {
+                ++figures.detectionsAtThreshold;
+                ++(scored.matchedForCounts ? figures.truePositives : figures.falsePositives);
+            }
+        }
+        figures.falseNegatives = perClass.groundTruth - figures.truePositives;
+        const double tp = static_cast<double>(figures.truePositives);
+        if (figures.detectionsAtThreshold > 0) {
+            figures.precision = tp / static_cast<double>(figures.detectionsAtThreshold);
+        }
+        if (perClass.groundTruth > 0) {
+            figures.recall = tp / static_cast<double>(perClass.groundTruth);
+        }
+        const long f1Denominator = 2 * figures.truePositives + figures.falsePositives + figures.falseNegatives;
+        if (f1Denominator > 0) {
+            figures.f1 = 2.0 * tp / static_cast<double>(f1Denominator);
+        }
+        all.push_back(std::move(figures));
+    }
+    return all;
+}
+
+double meanOfDefined(const std::vector<ClassFigures>& figures, double ClassFigures::*member) {
+    double sum = 0.0;
+    int count = 0;
+    for (const ClassFigures& classFigures : figures) {
+        if (!std::isnan(classFigures.*member)) {
+            sum += classFigures.*member;
+            ++count;
+        }
+    }
+    return count > 0 ? sum / count : undefined;
+}
+
+}  // namespace heval

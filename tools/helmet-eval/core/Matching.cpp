@@ -1,0 +1,37 @@
+#include "Matching.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace heval {
+
+std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
+                                 double iouThreshold) {
+    std::vector<std::size_t> order(detections.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return detections[a].confidence > detections[b].confidence;
+    });
+    std::vector<int> matches(detections.size(), -1);
+    std::vector<bool> taken(truths.size(), false);
+    for (const std::size_t d : order) {
+        double best = iouThreshold;
+        int chosen = -1;
+        for (std::size_t g = 0; g < truths.size(); ++g) {
+            const double overlap = taken[g] ? -1.0 : iou(detections[d].box, truths[g]);
+            // >= for the first candidate so that IoU exactly at the threshold
+            // matches; boxes that do not overlap never match, whatever the threshold.
+            if (overlap > 0.0 && (chosen < 0 ? overlap >= best : overlap > best)) {
+                best = overlap;
+                chosen = static_cast<int>(g);
+            }
+        }
+        if (chosen >= 0) {
+            taken[static_cast<std::size_t>(chosen)] = true;
+            matches[d] = chosen;
+        }
+    }
+    return matches;
+}
+
+}  // namespace heval

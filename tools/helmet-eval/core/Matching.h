@@ -1,0 +1,17 @@
+// Detections matched to ground truth in one image and class, as COCO does.
+#pragma once
+
+#include "Boxes.h"
+
+#include <vector>
+
+namespace heval {
+
+// Takes the detections in descending confidence (ties: in the given order);
+// each takes the unmatched box with the highest IoU >= `iouThreshold` (ties:
+// the first such box). Returns, per detection in the given order, the index
+// of its box in `truths`, or -1 for a false positive.
+std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
+                                 double iouThreshold);
+
+}  // namespace heval

@@ -1,0 +1,82 @@
+// helmet-eval: scores a ZORCustomHMD library against labelled images or a
+// labelled video, through the plugin interface only, and reports COCO-style
+// AP and precision/recall/F1 per class.
+#include "CurvePlot.h"
+#include "EvalOptions.h"
+#include "EvalRun.h"
+#include "Report.h"
+#include "UserError.h"
+
+#include <opencv2/core/utils/logger.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#if defined(_WIN32)
+#include <io.h>
+#define HELMET_EVAL_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define HELMET_EVAL_ISATTY(fd) isatty(fd)
+#endif
+
+#ifndef HELMET_EVAL_DEFAULT_MODEL
+#define HELMET_EVAL_DEFAULT_MODEL "models/ZOR_Helmet"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Output places are checked before the run, so that a typo costs no run.
+void checkOutputs(const heval::Options& options) {
+    std::error_code error;
+    if (!options.jsonFile.empty()) {
+        const fs::path parent = fs::absolute(options.jsonFile, error).parent_path();
+        if (!fs::is_directory(parent, error)) {
+            throw heval::UserError("no folder for the JSON file " + options.jsonFile);
+        }
+    }
+    if (!options.curvesFolder.empty() && !fs::is_directory(options.curvesFolder, error) &&
+        !fs::create_directories(options.curvesFolder, error)) {
+        throw heval::UserError("cannot create the curves folder " + options.curvesFolder);
+    }
+}
+
+int run(const heval::Options& options) {
+    checkOutputs(options);
+    const heval::EvalReport report = heval::runEvaluation(options, HELMET_EVAL_ISATTY(2) == 1);
+    heval::printTable(std::cout, report);
+    if (!options.jsonFile.empty()) {
+        std::ofstream json(options.jsonFile, std::ios::trunc);
+        heval::writeJson(json, report);
+        json.close();
+        if (!json) {
+            throw std::runtime_error("cannot write " + options.jsonFile);
+        }
+    }
+    if (!options.curvesFolder.empty()) {
+        heval::writeCurves(options.curvesFolder, report.classes, report.threshold);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // OpenCV's own warnings (video back ends probing a file) would add lines
+    // to the single line an error gives.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+    try {
+        const std::optional<heval::Options> options = heval::parseOptions(argc, argv, HELMET_EVAL_DEFAULT_MODEL);
+        return options ? run(*options) : 0;
+    } catch (const heval::UserError& error) {
+        std::cerr << "helmet-eval: " << error.what() << std::endl;
+        return 2;
+    } catch (const std::exception& error) {
+        std::cerr << "helmet-eval: " << error.what() << std::endl;
+        return 1;
+    }
+}
