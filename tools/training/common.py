@@ -1,4 +1,8 @@
-"""Pieces shared by train.py and evaluate.py: network, letterbox, decoding."""
+"""Pieces shared by the training scripts: network, letterbox, decoding.
+
+The letterbox and post-processing here serve the training printout and the
+export checks only; every published figure comes from helmet-eval through
+the shipped library."""
 import cv2
 import numpy as np
 import torch
@@ -58,6 +62,12 @@ ARCHS = {
             ("c", 64, 1, 2), ("p", 64, 1, 1)],
     "r7w": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 48, 2, 1), ("c", 48, 1, 2), ("c", 48, 1, 1),
             ("c", 48, 1, 2), ("p", 64, 1, 1)],
+    # Real photos (round 8): r6b with a conv of dilation 4 at 1/8 for the
+    # context of large, close heads, 64 channels (h1) or 80 (h1w).
+    "h1": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
+           ("c", 64, 1, 2), ("c", 64, 1, 4), ("p", 64, 1, 1)],
+    "h1w": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
+            ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1)],
 }
 DEFAULT_ARCH = "r2"  # trained from scratch; the shipped r6b is fine-tuned from it
 
@@ -140,10 +150,10 @@ class Exported(nn.Module):
     """Static-shape graph for OpenCV DNN: output [1, N, 7] rows
     (cx, cy, w, h, obj, p_helmet, p_head) in network-input pixels."""
 
-    def __init__(self, det):
+    def __init__(self, det, width=NET_W, height=NET_H):
         super().__init__()
         self.det = det
-        gh, gw = NET_H // STRIDE, NET_W // STRIDE
+        gh, gw = height // STRIDE, width // STRIDE
         gy, gx = torch.meshgrid(torch.arange(gh, dtype=torch.float32), torch.arange(gw, dtype=torch.float32), indexing="ij")
         # Full-shape constant: OpenCV 4.6 mishandles some broadcasting adds.
         self.register_buffer("offset", ((torch.stack([gx, gy], 0) - 0.5) * STRIDE).unsqueeze(0))
@@ -243,18 +253,3 @@ def match_counts(dets, gts, n_classes, iou_thr=0.5):
                 fp[c] += 1
         fn[c] += used.count(False)
     return tp, fp, fn
-
-
-def read_labels(path):
-    """Label file rows 'class cx cy w h' -> list of (cls, x, y, w, h)."""
-    out = []
-    if not path or not __import__("os").path.exists(path):
-        return out
-    with open(path) as f:
-        for line in f:
-            p = line.split()
-            if len(p) != 5 or line.startswith("#"):
-                continue
-            c, cx, cy, w, h = int(p[0]), float(p[1]), float(p[2]), float(p[3]), float(p[4])
-            out.append((c, cx - w / 2, cy - h / 2, w, h))
-    return out

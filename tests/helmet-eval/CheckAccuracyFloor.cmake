@@ -1,0 +1,32 @@
+# Runs helmet-eval with ARGS and fails when a class's AP50 is below its floor.
+#   cmake -DPROGRAM=helmet-eval -DARGS="--images;DIR;..." -DFLOORS="helmet=0.8;head=0.7"
+#         -DJSON=out.json -P CheckAccuracyFloor.cmake
+# The figures are deterministic for a given library, model and data, so the
+# floors sit a little under what the shipped library measures.
+execute_process(COMMAND ${PROGRAM} ${ARGS} --json ${JSON} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "helmet-eval exited with ${status}")
+endif()
+file(READ ${JSON} report)
+string(JSON class_count LENGTH "${report}" classes)
+math(EXPR last "${class_count} - 1")
+foreach(floor IN LISTS FLOORS)
+  string(REPLACE "=" ";" pair "${floor}")
+  list(GET pair 0 wanted)
+  list(GET pair 1 minimum)
+  set(found FALSE)
+  foreach(index RANGE ${last})
+    string(JSON name GET "${report}" classes ${index} name)
+    if(name STREQUAL wanted)
+      set(found TRUE)
+      string(JSON ap50 GET "${report}" classes ${index} ap50)
+      if(ap50 STREQUAL "null" OR ap50 LESS minimum)
+        message(FATAL_ERROR "${wanted}: AP50 ${ap50} is below the floor ${minimum}")
+      endif()
+      message(STATUS "${wanted}: AP50 ${ap50} (floor ${minimum})")
+    endif()
+  endforeach()
+  if(NOT found)
+    message(FATAL_ERROR "${wanted}: no such class in the report")
+  endif()
+endforeach()
