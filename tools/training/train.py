@@ -20,7 +20,7 @@ import torch.nn.functional as F
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from common import (ARCHS, CLASSES, DEFAULT_ARCH, NET_H, NET_W, PAD_VALUE, STRIDE, Detector,  # noqa: E402
                     Exported, decode_raw, inherit_weights, letterbox, load_detector, match_counts,
-                    postprocess, read_labels)
+                    postprocess)
 
 MODEL_VERSION = "2.0"
 MANIFEST = """%YAML:1.0
