@@ -1,0 +1,21 @@
+# Registers the GoogleTest cases of an executable as CTest tests named
+# PREFIX.Suite.Case and labelled LABELS, so that presets filter on labels.
+# Under ThreadSanitizer only the cases matched by CONCURRENCY (a gtest filter)
+# run, as one test labelled concurrency: the rest gain nothing from it.
+function(hmd_add_gtest_suite target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PREFIX;CONCURRENCY;WORKING_DIRECTORY" "LABELS")
+  if(NOT arg_WORKING_DIRECTORY)
+    set(arg_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  if(HMD_SANITIZER STREQUAL "thread")
+    if(arg_CONCURRENCY)
+      add_test(NAME ${arg_PREFIX}.concurrency COMMAND ${target} --gtest_filter=${arg_CONCURRENCY}
+               WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})
+      set_tests_properties(${arg_PREFIX}.concurrency PROPERTIES LABELS "${arg_LABELS};concurrency")
+    endif()
+    return()
+  endif()
+  gtest_discover_tests(${target} TEST_PREFIX ${arg_PREFIX}. DISCOVERY_MODE PRE_TEST
+                       WORKING_DIRECTORY ${arg_WORKING_DIRECTORY}
+                       PROPERTIES LABELS "${arg_LABELS}")
+endfunction()

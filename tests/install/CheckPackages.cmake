@@ -1,0 +1,29 @@
+# Runs CPack on the build and checks that the .deb and the .tar.gz hold the
+# library, its CMake package, the headers, the programs and the model.
+# -DBUILD=...
+execute_process(COMMAND cpack -B ${BUILD}/packages WORKING_DIRECTORY ${BUILD} RESULT_VARIABLE status
+                OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cpack failed:\n${out}${err}")
+endif()
+file(GLOB deb ${BUILD}/packages/*.deb)
+file(GLOB tgz ${BUILD}/packages/*.tar.gz)
+if(NOT deb OR NOT tgz)
+  message(FATAL_ERROR "cpack made no .deb or no .tar.gz:\n${out}")
+endif()
+execute_process(COMMAND dpkg-deb --contents ${deb} OUTPUT_VARIABLE deb_list RESULT_VARIABLE status)
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${tgz} OUTPUT_VARIABLE tgz_list)
+foreach(expected include/ZORCustomHMD.h include/IZORCustomClass.h
+                 /libZORCustomHelmetDetection.so
+                 /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfig.cmake
+                 /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfigVersion.cmake
+                 bin/HelmetDetectionTest bin/helmet-bench bin/helmet-detect
+                 share/ZORCustomHelmetDetection/models/ZOR_Helmet/helmet.onnx)
+  foreach(kind deb tgz)
+    string(FIND "${${kind}_list}" "${expected}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "the ${kind} package lacks ${expected}:\n${${kind}_list}")
+    endif()
+  endforeach()
+endforeach()
+message(STATUS "${deb}:\n${deb_list}")

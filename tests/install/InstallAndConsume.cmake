@@ -1,0 +1,38 @@
+# Installs the build into a fresh prefix, builds the consumer project against
+# it with find_package, runs the consumer on the installed model, and runs the
+# installed contract program on the installed model with the staged video.
+# -DBUILD=... -DPREFIX=... -DCONSUMER=... -DVIDEO=... -DSTAGE=... -DCHECKER=... -DPYTHON=...
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "${out}")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${PREFIX})
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX})
+foreach(expected include/IZORCustomClass.h include/ZORCustomHMD.h bin/HelmetDetectionTest
+                 share/ZORCustomHelmetDetection/models/ZOR_Helmet/model.yml share/ZORCustomHelmetDetection/README.md)
+  if(NOT EXISTS ${PREFIX}/${expected})
+    message(FATAL_ERROR "the install lacks ${expected}")
+  endif()
+endforeach()
+
+# Only the prefix: no hint of the build tree.
+run(${CMAKE_COMMAND} -S ${CONSUMER} -B ${PREFIX}-consumer -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build ${PREFIX}-consumer)
+set(model ${PREFIX}/share/ZORCustomHelmetDetection/models/ZOR_Helmet)
+run(${PREFIX}-consumer/helmet-consumer ${model})
+if(NOT last_output MATCHES "labels=helmet,head detections=0")
+  message(FATAL_ERROR "unexpected consumer output: ${last_output}")
+endif()
+# The consumer must have loaded the installed library, not the build's.
+run(ldd ${PREFIX}-consumer/helmet-consumer)
+if(NOT last_output MATCHES "${PREFIX}/[^ ]*libZORCustomHelmetDetection")
+  message(FATAL_ERROR "the consumer does not use the installed library:\n${last_output}")
+endif()
+
+run(${CMAKE_COMMAND} -DMODEL=${model} -DVIDEO=${VIDEO} -DDEST=${PREFIX}-staged -P ${STAGE})
+run(${PYTHON} ${CHECKER} --program ${PREFIX}/bin/HelmetDetectionTest --workdir ${PREFIX}-staged --scenario staged)
