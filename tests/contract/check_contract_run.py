@@ -15,22 +15,53 @@ import tempfile
 
 from expectations import DECLARED_ORDER, SCENARIOS
 
+# CTest's SKIP_RETURN_CODE for a missing working folder.
+SKIPPED = 77
+# The detector's own report of a failed call: "ZORCustomHMD::Initialize: ...".
+OWN_STDERR = re.compile(r"^ZORCustomHMD::[A-Za-z]+: ")
+
+
+class Run:
+    """What one run of the contract program left: exit status (None when it
+    could not be started or did not finish), output and the parsed report."""
+
+    def __init__(self, returncode=None, stdout="", stderr="", report=None, error=None):
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+        self.report = report
+        self.error = error
+
+
+def _text(data):
+    if data is None:
+        return ""
+    return data.decode("utf-8", "replace") if isinstance(data, bytes) else data
+
 
 def run_program(program, workdir, timeout):
-    """Returns the completed process and the parsed JSON report, or None."""
+    """Runs the program once in workdir; never raises for the program's faults."""
     folder = tempfile.mkdtemp(prefix="contract-report-")
     report = os.path.join(folder, "report.json")
     try:
-        completed = subprocess.run(
-            [os.path.abspath(program), "--gtest_output=json:" + report],
-            cwd=workdir, capture_output=True, text=True, timeout=timeout)
-        with open(report, encoding="utf-8") as handle:
-            data = json.load(handle)
-    except (OSError, ValueError):
-        data = None
+        try:
+            completed = subprocess.run(
+                [os.path.abspath(program), "--gtest_output=json:" + report],
+                cwd=workdir, capture_output=True, text=True, timeout=timeout)
+        except subprocess.TimeoutExpired as expired:
+            return Run(stdout=_text(expired.stdout), stderr=_text(expired.stderr),
+                       error="the program did not finish within %g s" % timeout)
+        except OSError as error:
+            return Run(error="the program could not be started: %s" % error)
+        run = Run(completed.returncode, completed.stdout, completed.stderr)
+        try:
+            with open(report, encoding="utf-8") as handle:
+                run.report = json.load(handle)
+        except (OSError, ValueError):
+            run.report = None
+        return run
     finally:
         shutil.rmtree(folder, ignore_errors=True)
-    return completed, data
 
 
 def tests_in_order(report):
@@ -66,39 +97,51 @@ def check_outcome(name, expected, result, failures, skips):
     return problems
 
 
-def check_crash(scenario, completed):
-    started = re.findall(r"^\[ RUN      \] (\S+)$", completed.stdout, re.M)
-    finished = set(re.findall(r"^\[ +(?:OK|FAILED|SKIPPED) +\] (\S+) \(", completed.stdout, re.M))
+def check_crash(scenario, run):
+    started = re.findall(r"^\[ RUN      \] (\S+)$", run.stdout, re.M)
+    finished = set(re.findall(r"^\[ +(?:OK|FAILED|SKIPPED) +\] (\S+) \(", run.stdout, re.M))
     problems = []
-    if completed.returncode in (0, 1):
-        problems.append("the program exited normally with status %d" % completed.returncode)
+    if run.returncode in (0, 1):
+        problems.append("the program exited normally with status %d" % run.returncode)
     if not started or started[-1] != scenario["crash_in"] or started[-1] in finished:
         problems.append("expected the program to die inside %s; last test started: %s"
                         % (scenario["crash_in"], started[-1] if started else None))
     return problems
 
 
-def check(scenario, completed, report):
+def foreign_lines(stderr):
+    """Standard error lines that are neither the program's nor the detector's
+    own one-line reports: warnings of the libraries underneath."""
+    return [line for line in stderr.splitlines() if line.strip() and not OWN_STDERR.match(line)]
+
+
+def check(scenario, run):
+    if run.error:
+        return [run.error]
     if scenario["crash_in"]:
-        return check_crash(scenario, completed)
+        return check_crash(scenario, run)
+    report = run.report
     if report is None:
-        return ["no JSON report was written (exit status %d)\n%s" % (completed.returncode, completed.stderr[-2000:])]
+        return ["no JSON report was written (exit status %d)\n%s" % (run.returncode, run.stderr[-2000:])]
     problems = []
     ran = list(tests_in_order(report))
     names = [name for name, _, _ in ran]
     if names != DECLARED_ORDER:
         problems.append("tests ran in this order: %s" % names)
-    skips = skip_messages(completed.stdout)
+    skips = skip_messages(run.stdout)
     for name, result, failures in ran:
         expected = scenario["outcomes"].get(name, {"result": "passed"})
         problems += check_outcome(name, expected, result, failures, skips)
     expected_status = 1 if any(o["result"] == "failed" for o in scenario["outcomes"].values()) else 0
-    if completed.returncode != expected_status:
-        problems.append("exit status %d, expected %d" % (completed.returncode, expected_status))
+    if run.returncode != expected_status:
+        problems.append("exit status %d, expected %d" % (run.returncode, expected_status))
     for pattern in scenario["stdout"]:
-        if not re.search(pattern, completed.stdout, re.M):
+        if not re.search(pattern, run.stdout, re.M):
             problems.append("standard output lacks a line matching %r" % pattern)
-    if not completed.stdout.startswith("Running main() from "):
+    if scenario.get("clean_stderr"):
+        problems += ["standard error holds a line that is not the program's: %r" % line
+                     for line in foreign_lines(run.stderr)]
+    if not run.stdout.startswith("Running main() from "):
         problems.append("standard output does not start with the framework's banner")
     return problems
 
@@ -111,9 +154,13 @@ def main():
     parser.add_argument("--timeout", type=float, default=600)
     args = parser.parse_args()
 
-    completed, report = run_program(args.program, args.workdir, args.timeout)
-    sys.stdout.write(completed.stdout)
-    problems = check(SCENARIOS[args.scenario], completed, report)
+    if not os.path.isdir(args.workdir):
+        print("skipped: no folder %s (stage the assets with the default build first)" % args.workdir)
+        return SKIPPED
+    run = run_program(args.program, args.workdir, args.timeout)
+    sys.stdout.write(run.stdout)
+    sys.stderr.write(run.stderr)
+    problems = check(SCENARIOS[args.scenario], run)
     for problem in problems:
         print("CONTRACT CHECK FAILED: " + problem)
     if not problems:
