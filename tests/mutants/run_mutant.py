@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Builds the contract program against one faulty library, the way a user
-builds it against a vendor's library, runs it on the staged assets and checks
-that it catches the fault exactly as expected. Writes the outcome as JSON for
-the summary."""
+"""Runs the contract program linked with one faulty library on the staged
+assets and checks that it catches the fault exactly as expected; writes the
+outcome as JSON for the summary. With --vendor-build it first builds the
+contract program and the tools through the vendor-library option, the way a
+user tests a vendor's library, and runs that program."""
 import argparse
 import json
 import os
@@ -14,48 +15,86 @@ from check_contract_run import check, run_program  # noqa: E402
 from expectations import SCENARIOS  # noqa: E402
 
 
-def build_contract_program(source, build, library, include):
-    configure = ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                 "-DHMD_VENDOR_LIBRARY=" + library, "-DHMD_VENDOR_INCLUDE_DIR=" + include]
-    for command in (configure, ["cmake", "--build", build, "--target", "HelmetDetectionTest"]):
+def run_step(command):
+    """Runs one build step; returns a problem or None."""
+    try:
         completed = subprocess.run(command, capture_output=True, text=True)
-        if completed.returncode != 0:
-            sys.stdout.write(completed.stdout + completed.stderr)
-            return None
-    return os.path.join(build, "bin", "HelmetDetectionTest")
+    except OSError as error:
+        return "%s could not be started: %s" % (command[0], error)
+    if completed.returncode != 0:
+        sys.stdout.write(completed.stdout[-6000:] + completed.stderr[-6000:])
+        return "%s failed with status %d" % (" ".join(command[:3]), completed.returncode)
+    return None
+
+
+def vendor_build(args):
+    """Returns (program, problems)."""
+    steps = [
+        ["cmake", "-S", args.source, "-B", args.vendor_build, "-DCMAKE_BUILD_TYPE=Release",
+         "-DHMD_VENDOR_LIBRARY=" + args.library, "-DHMD_VENDOR_INCLUDE_DIR=" + args.include],
+        ["cmake", "--build", args.vendor_build, "-j2"],
+    ]
+    for step in steps:
+        problem = run_step(step)
+        if problem:
+            return None, ["the vendor build failed: " + problem]
+    bench = os.path.join(args.vendor_build, "bin", "helmet-bench")
+    if os.path.exists(bench):
+        problem = run_step([bench, "--model", os.path.join(args.source, "tests", "detector", "models", "v5_basic"),
+                            "--synthetic=64x64", "--frames", "3", "--warmup", "1"])
+        if problem:
+            return None, ["helmet-bench built against the vendor library: " + problem]
+    return os.path.join(args.vendor_build, "bin", "HelmetDetectionTest"), []
+
+
+def expected_text(scenario):
+    if scenario["crash_in"]:
+        return "crash in " + scenario["crash_in"]
+    if scenario["invisible"]:
+        return "invisible: " + scenario["invisible"]
+    failing = sorted(n for n, o in scenario["outcomes"].items() if o["result"] == "failed")
+    return ", ".join(n.split(".")[1] for n in failing)
 
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--fault", "--source", "--library", "--include", "--build", "--workdir", "--result"):
-        parser.add_argument(option, required=True)
+    parser.add_argument("--fault", required=True, choices=sorted(SCENARIOS))
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("--program", help="the contract program linked with the faulty library")
+    parser.add_argument("--result", help="where to write the outcome for the summary")
+    parser.add_argument("--vendor-build", help="build folder for the vendor-option build")
+    for option in ("--source", "--library", "--include"):
+        parser.add_argument(option, help="with --vendor-build")
     args = parser.parse_args()
     scenario = SCENARIOS[args.fault]
 
-    program = build_contract_program(args.source, args.build, args.library, args.include)
-    if program is None:
-        problems = ["the contract program did not build against the faulty library"]
-        observed = "build failed"
+    if args.vendor_build:
+        if not (args.source and args.library and args.include):
+            parser.error("--vendor-build needs --source, --library and --include")
+        program, problems = vendor_build(args)
+    elif args.program:
+        program, problems = args.program, []
     else:
-        completed, report = run_program(program, args.workdir, timeout=600)
-        sys.stdout.write(completed.stdout[-4000:])
-        problems = check(scenario, completed, report)
-        failing = sorted(n for n, o in scenario["outcomes"].items() if o["result"] == "failed")
-        observed = "exit status %d" % completed.returncode
+        parser.error("give --program or --vendor-build")
 
-    expected = ("crash in " + scenario["crash_in"] if scenario["crash_in"]
-                else "invisible: " + scenario["invisible"] if scenario["invisible"]
-                else ", ".join(n.split(".")[1] for n in failing))
-    result = {
-        "fault": args.fault,
-        "expected": expected,
-        "invisible": bool(scenario["invisible"]),
-        "as_expected": not problems,
-        "observed": observed,
-        "problems": problems,
-    }
-    with open(args.result, "w", encoding="utf-8") as handle:
-        json.dump(result, handle, indent=1)
+    observed = "not run"
+    if program and not problems:
+        run = run_program(program, args.workdir, timeout=600)
+        sys.stdout.write(run.stdout[-4000:])
+        problems = check(scenario, run)
+        observed = run.error or "exit status %d" % run.returncode
+
+    if args.result:
+        result = {
+            "fault": args.fault,
+            "expected": expected_text(scenario),
+            "invisible": bool(scenario["invisible"]),
+            "as_expected": not problems,
+            "observed": observed,
+            "problems": problems,
+        }
+        with open(args.result, "w", encoding="utf-8") as handle:
+            json.dump(result, handle, indent=1)
     for problem in problems:
         print("MUTANT CHECK FAILED: " + problem)
     return 1 if problems else 0
