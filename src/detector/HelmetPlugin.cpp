@@ -59,7 +59,7 @@ bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfid
     try {
         std::string error;
         if (!engine.load(modelDirectory, minConfidence, error)) {
-            base.modelInfo.clear();
+            forgetModel();
             reportFailure("Initialize", error);
             return false;
         }
@@ -78,6 +78,7 @@ bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfid
         reportFailure("Initialize", "unknown error");
     }
     engine.unload();
+    forgetModel();
     return false;
 }
 
@@ -126,8 +127,14 @@ bool HelmetPlugin::configure(CustomParams& params) noexcept {
 
 bool HelmetPlugin::destroy() noexcept {
     engine.unload();
-    base.modelInfo.clear();
+    forgetModel();
     return true;
+}
+
+// The public members describe the loaded model only: without one, nothing.
+void HelmetPlugin::forgetModel() noexcept {
+    base.modelInfo.clear();
+    base.parameters = CustomParams();
 }
 
 }  // namespace hmd

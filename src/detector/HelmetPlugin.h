@@ -21,6 +21,7 @@ public:
     bool destroy() noexcept;
 
 private:
+    void forgetModel() noexcept;
     IZORCustomClass& base;
     HelmetEngine engine;
 };

@@ -129,8 +129,10 @@ TEST_F(KnownModel, SecondInitializeReplacesTheModel) {
 TEST_F(KnownModel, DestroyReturnsToTheModelFreeState) {
     load("v5_basic");
     EXPECT_FALSE(detector.modelInfo.empty());
+    EXPECT_FALSE(detector.parameters.textEntries.empty());
     EXPECT_TRUE(detector.Destroy());
     EXPECT_TRUE(detector.modelInfo.empty());
+    EXPECT_TRUE(detector.parameters.textEntries.empty());
     EXPECT_TRUE(detector.RunInference(cv::Mat(64, 64, CV_8UC3)).empty());
     EXPECT_FALSE(detector.OptimizeModel(true));
     EXPECT_TRUE(detector.Destroy());

@@ -112,11 +112,14 @@ TEST(FailedInitialize, DropsThePreviouslyLoadedModel) {
     ZORCustomHMD detector;
     std::string labelMap;
     ASSERT_TRUE(detector.Initialize(testModel("v5_basic").string(), 0.6f, labelMap));
+    ASSERT_FALSE(detector.parameters.textEntries.empty());
     testing::internal::CaptureStderr();
     EXPECT_FALSE(detector.Initialize("/nonexistent/model", 0.6f, labelMap));
     testing::internal::GetCapturedStderr();
     EXPECT_TRUE(detector.RunInference(cv::Mat(64, 64, CV_8UC3)).empty());
     EXPECT_TRUE(detector.modelInfo.empty());
+    EXPECT_TRUE(detector.parameters.textEntries.empty());
+    EXPECT_TRUE(detector.parameters.texts.empty());
 }
 
 TEST(FailedInitialize, RejectsThresholdsOutsideZeroToOne) {
