@@ -49,7 +49,7 @@ int main(int argc, char** argv)
         "{mp4            |     | video: also write an H.264 MP4 here}"
         "{frames         | 300 | video: number of frames}"
         "{labels         |     | video: write per-frame ground truth here}"
-        "{quality        | 50  | video: JPEG quality of the AVI}";
+        "{quality        | 50  | video: JPEG quality of the AVI when FFmpeg has no MJPEG encoder}";
     cv::CommandLineParser parser(static_cast<int>(argp.size()), argp.data(), keys);
     parser.about("helmet-render: synthetic helmet/head scenes (dataset, frames, video)");
     if (parser.has("help")) {

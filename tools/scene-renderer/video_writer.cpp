@@ -138,16 +138,21 @@ int writeVideo(const VideoOptions& opt)
         if (!p.empty() && p.has_parent_path())
             std::filesystem::create_directories(p.parent_path());
 
-    // OpenCV's MJPEG writer only accepts an .avi name; write one, rename later.
+    // OpenCV's own MJPEG writer only accepts an .avi name; write one, rename later.
+    // FFmpeg's MJPEG encoder comes first: frames from OpenCV's own encoder make
+    // libjpeg warn "Corrupt JPEG data" on reading, which lands in every report.
     const std::string part = opt.path + ".part.avi";
-    cv::VideoWriter avi(part, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), kFps, kFrame,
-                        {cv::VIDEOWRITER_PROP_QUALITY, opt.quality});
+    const int mjpg = cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+    cv::VideoWriter avi(part, cv::CAP_FFMPEG, mjpg, kFps, kFrame);
+    if (!avi.isOpened()) {
+        avi.open(part, cv::CAP_OPENCV_MJPEG, mjpg, kFps, kFrame, {cv::VIDEOWRITER_PROP_QUALITY, opt.quality});
+        // The open() parameter is ignored by this backend in OpenCV 4.6; set() is not.
+        avi.set(cv::VIDEOWRITER_PROP_QUALITY, opt.quality);
+    }
     if (!avi.isOpened()) {
         std::cerr << "cannot open MJPEG writer for " << part << '\n';
         return 1;
     }
-    // The open() parameter is ignored by this backend in OpenCV 4.6; set() is not.
-    avi.set(cv::VIDEOWRITER_PROP_QUALITY, opt.quality);
     cv::VideoWriter mp4;
     if (!opt.mp4.empty()) {
         mp4.open(opt.mp4, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('a', 'v', 'c', '1'), kFps, kFrame);
