@@ -133,8 +133,16 @@ public:
 
     virtual bool Initialize(const std::string& modelDirectory, float threshold, std::string& labelMap) = 0;
     virtual bool OptimizeModel(bool option) = 0;
+    // Slots: frame and camera identifier in 2, frame only in 3. MSVC gives the
+    // overloads of one function adjacent slots in reverse declaration order,
+    // so for it they are declared the other way round.
+#if defined(_MSC_VER)
+    virtual std::vector<CustomObject> RunInference(const cv::Mat& frame) = 0;
+    virtual std::vector<CustomObject> RunInference(const cv::Mat& frame, const std::string& cameraId) = 0;
+#else
     virtual std::vector<CustomObject> RunInference(const cv::Mat& frame, const std::string& cameraId) = 0;
     virtual std::vector<CustomObject> RunInference(const cv::Mat& frame) = 0;
+#endif
     virtual bool ConfigureParameters(CustomParams& params) = 0;
     virtual bool Destroy() = 0;
 
