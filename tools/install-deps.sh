@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build needs, only those that are missing.
+# Arguments name extra packages (the test command adds the MinGW-w64 compiler).
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libopencv-dev libgtest-dev python3 valgrind)
+packages=(build-essential cmake pkg-config libopencv-dev libgtest-dev python3 valgrind "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

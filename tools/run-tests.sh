@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-deps.sh
+# MinGW-w64 for the Windows syntax check (portability.mingw-syntax).
+bash tools/install-deps.sh g++-mingw-w64-x86-64-posix
 status=0
 cmake --preset default
 cmake --build --preset default

@@ -4,7 +4,9 @@
 
 #include <opencv2/core/utility.hpp>
 
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -163,9 +165,13 @@ double peakResidentMegabytes() {
     if (const double peak = statusMegabytes("VmHWM:"); peak >= 0.0) {
         return peak;
     }
+#if defined(_WIN32)
+    return -1.0;  // no /proc and no getrusage: not measured
+#else
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kB on Linux
+#endif
 }
 
 BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bool showProgress) {
