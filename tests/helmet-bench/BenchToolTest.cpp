@@ -153,7 +153,7 @@ TEST(BenchTool, FailsClearlyWithoutAModelOrWithBadOptions) {
     const fs::path json = scratch.path() / "report.json";
     const ToolRun noModel =
         runTool("--model " + quoted(missing) + " --synthetic=64x64 --frames 2 --json " + quoted(json), scratch);
-    EXPECT_EQ(noModel.exitCode, 1);
+    EXPECT_EQ(noModel.exitCode, 2);
     EXPECT_NE(noModel.err.find(missing.string()), std::string::npos) << noModel.err;
     EXPECT_FALSE(fs::exists(json)) << "a report was written for a failed run";
 
@@ -164,7 +164,7 @@ TEST(BenchTool, FailsClearlyWithoutAModelOrWithBadOptions) {
     const fs::path noSuchVideo = scratch.path() / "none.mp4";
     const ToolRun noVideo =
         runTool("--model " + quoted(testModel) + " --video " + quoted(noSuchVideo) + " --frames 2", scratch);
-    EXPECT_EQ(noVideo.exitCode, 1);
+    EXPECT_EQ(noVideo.exitCode, 2);
     EXPECT_NE(noVideo.err.find("none.mp4"), std::string::npos) << noVideo.err;
 }
 

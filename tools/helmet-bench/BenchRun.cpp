@@ -1,4 +1,5 @@
 #include "BenchRun.h"
+#include "UserError.h"
 
 #include "ZORCustomHMD.h"
 
@@ -198,7 +199,7 @@ BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bo
     const bool initialized = plugin.Initialize(report.model, options.threshold, report.labels);
     report.initializeMs = millisecondsBetween(before, Clock::now());
     if (!initialized) {
-        throw std::runtime_error("Initialize failed for the model directory " + report.model);
+        throw UserError("Initialize failed for the model directory " + report.model);
     }
     if (options.optimize) {
         before = Clock::now();

@@ -1,4 +1,5 @@
 #include "FrameSource.h"
+#include "UserError.h"
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -55,7 +56,7 @@ FrameSet makeSyntheticFrames(cv::Size size, int count) {
 FrameSet decodeVideoFrames(const std::filesystem::path& video, int count) {
     cv::VideoCapture capture(video.string());
     if (!capture.isOpened()) {
-        throw std::runtime_error("cannot open the video " + video.string() +
+        throw UserError("cannot open the video " + video.string() +
                                  " (give --video FILE, or --synthetic=WxH for synthetic frames)");
     }
     FrameSet set;
@@ -71,7 +72,7 @@ FrameSet decodeVideoFrames(const std::filesystem::path& video, int count) {
         set.frames.push_back(std::move(frame));
     }
     if (set.frames.empty()) {
-        throw std::runtime_error("no frame could be decoded from " + video.string());
+        throw UserError("no frame could be decoded from " + video.string());
     }
     const cv::Size size = set.frames.front().size();
     set.description = video.string() + " (" + std::to_string(size.width) + "x" + std::to_string(size.height) + ")";

@@ -1,6 +1,7 @@
 // helmet-bench: times a ZORCustomHMD library through its plugin interface.
 #include "BenchOptions.h"
 #include "BenchRun.h"
+#include "UserError.h"
 #include "FrameSource.h"
 #include "Report.h"
 
@@ -55,6 +56,9 @@ int main(int argc, char** argv) {
             }
         }
         return 0;
+    } catch (const hbench::UserError& e) {
+        std::cerr << "helmet-bench: " << e.what() << '\n';
+        return 2;
     } catch (const std::exception& e) {
         std::cerr << "helmet-bench: " << e.what() << '\n';
     } catch (...) {
