@@ -29,9 +29,8 @@ HeadShape headShape(const cv::Mat& output, OutputLayout layout) {
 
 std::string describeShapeMismatch(const cv::Mat& output, OutputLayout layout, int classCount) {
     const int attributes = attributesPerCandidate(layout, classCount);
-    const std::string expected = layout == OutputLayout::YoloV5
-                                     ? "[1, N, " + std::to_string(attributes) + "]"
-                                     : "[1, " + std::to_string(attributes) + ", N]";
+    const std::string expected = layout == OutputLayout::YoloV5 ? "[1, N, " + std::to_string(attributes) + "]"
+                                                                : "[1, " + std::to_string(attributes) + ", N]";
     std::string actual = "[";
     for (int axis = 0; axis < output.dims; ++axis) {
         actual += (axis ? ", " : "") + std::to_string(output.size[axis]);
@@ -46,8 +45,7 @@ std::string describeShapeMismatch(const cv::Mat& output, OutputLayout layout, in
            std::to_string(classCount) + " classes, expected " + expected;
 }
 
-std::vector<Candidate> decodeOutput(const cv::Mat& output, OutputLayout layout, int classCount,
-                                    float minConfidence) {
+std::vector<Candidate> decodeOutput(const cv::Mat& output, OutputLayout layout, int classCount, float minConfidence) {
     const HeadShape shape = headShape(output, layout);
     const float* data = output.ptr<float>();
     // YOLOv5 rows hold one candidate each; YOLOv8 rows hold one attribute.

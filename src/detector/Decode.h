@@ -24,8 +24,7 @@ std::string describeShapeMismatch(const cv::Mat& output, OutputLayout layout, in
 
 // Candidates scoring at least `minConfidence`, scores clamped to [0, 1]. The
 // output must have passed describeShapeMismatch.
-std::vector<Candidate> decodeOutput(const cv::Mat& output, OutputLayout layout, int classCount,
-                                    float minConfidence);
+std::vector<Candidate> decodeOutput(const cv::Mat& output, OutputLayout layout, int classCount, float minConfidence);
 
 // Non-maximum suppression within each class, or across all classes for
 // ClassAgnostic; the survivors ordered by confidence, highest first.

@@ -117,8 +117,8 @@ bool HelmetEngine::load(const std::filesystem::path& modelDirectory, float thres
         if (readManifest(modelDirectory, manifest, error) && readBytes(manifest.onnxPath, onnxBytes, error)) {
             const std::string onnxName = manifest.onnxPath.string();
             try {
-                auto candidate = std::make_unique<LoadedModel>(modelDirectory, std::move(manifest), threshold,
-                                                               std::move(onnxBytes));
+                auto candidate =
+                    std::make_unique<LoadedModel>(modelDirectory, std::move(manifest), threshold, std::move(onnxBytes));
                 const ModelManifest& accepted = candidate->manifest;
                 const std::string mismatch =
                     describeShapeMismatch(candidate->pool.borrow().forward(candidate->warmUpBlob), accepted.layout,
@@ -159,8 +159,8 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
     std::vector<Candidate> candidates;
     {
         auto lease = model->pool.borrow();
-        candidates = decodeOutput(lease.forward(blob), manifest.layout,
-                                  static_cast<int>(manifest.classNames.size()), model->threshold);
+        candidates = decodeOutput(lease.forward(blob), manifest.layout, static_cast<int>(manifest.classNames.size()),
+                                  model->threshold);
     }
     std::vector<Detection> detections;
     for (const Candidate& candidate : suppressOverlaps(candidates, manifest.nmsIoU, manifest.nmsScope)) {

@@ -67,8 +67,8 @@ bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfid
         const ModelManifest& manifest = configuration.manifest;
         labelMap = joinNames(manifest.classNames);
         base.threshold = minConfidence;
-        base.modelInfo = manifest.onnxPath.filename().string() + " " + std::to_string(manifest.inputSize.width) +
-                         "x" + std::to_string(manifest.inputSize.height) + " " + layoutName(manifest.layout) + " [" +
+        base.modelInfo = manifest.onnxPath.filename().string() + " " + std::to_string(manifest.inputSize.width) + "x" +
+                         std::to_string(manifest.inputSize.height) + " " + layoutName(manifest.layout) + " [" +
                          labelMap + "]";
         base.SetParameters(describe(configuration));
         return true;

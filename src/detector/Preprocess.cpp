@@ -13,9 +13,9 @@ Letterbox Letterbox::fit(cv::Size frameSize, cv::Size inputSize) {
     letterbox.frameSize = frameSize;
     letterbox.scale = std::min(static_cast<double>(inputSize.width) / frameSize.width,
                                static_cast<double>(inputSize.height) / frameSize.height);
-    letterbox.scaledSize = cv::Size(
-        std::clamp(static_cast<int>(std::lround(frameSize.width * letterbox.scale)), 1, inputSize.width),
-        std::clamp(static_cast<int>(std::lround(frameSize.height * letterbox.scale)), 1, inputSize.height));
+    letterbox.scaledSize =
+        cv::Size(std::clamp(static_cast<int>(std::lround(frameSize.width * letterbox.scale)), 1, inputSize.width),
+                 std::clamp(static_cast<int>(std::lround(frameSize.height * letterbox.scale)), 1, inputSize.height));
     letterbox.offset = cv::Point((inputSize.width - letterbox.scaledSize.width) / 2,
                                  (inputSize.height - letterbox.scaledSize.height) / 2);
     return letterbox;

@@ -17,7 +17,9 @@ bool ZORCustomHMD::Initialize(const std::string& modelDirectory, float minConfid
     return state->plugin.initialize(modelDirectory, minConfidence, labelMap);
 }
 
-bool ZORCustomHMD::OptimizeModel(bool option) { return state->plugin.optimize(option); }
+bool ZORCustomHMD::OptimizeModel(bool option) {
+    return state->plugin.optimize(option);
+}
 
 std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame, const std::string& cameraId) {
     return state->plugin.runInference(frame, cameraId);
@@ -27,6 +29,10 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame) {
     return state->plugin.runInference(frame, std::string());
 }
 
-bool ZORCustomHMD::ConfigureParameters(CustomParams& params) { return state->plugin.configure(params); }
+bool ZORCustomHMD::ConfigureParameters(CustomParams& params) {
+    return state->plugin.configure(params);
+}
 
-bool ZORCustomHMD::Destroy() { return state->plugin.destroy(); }
+bool ZORCustomHMD::Destroy() {
+    return state->plugin.destroy();
+}

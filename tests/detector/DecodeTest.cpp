@@ -31,11 +31,12 @@ void expectCandidate(const Candidate& c, int classId, float confidence, cv::Rect
 }  // namespace
 
 TEST(DecodeYoloV5, ScoreIsObjectnessTimesBestClass) {
-    const cv::Mat output = tensor(3, 7, {
-        10, 20, 4, 6, 0.9f, 0.2f, 0.8f,   // head: 0.72
-        30, 30, 8, 8, 0.5f, 0.9f, 0.1f,   // 0.45: below 0.5
-        50, 40, 2, 2, 1.0f, 0.6f, 0.6f,   // tie: the first class wins
-    });
+    const cv::Mat output = tensor(3, 7,
+                                  {
+                                      10, 20, 4, 6, 0.9f, 0.2f, 0.8f,  // head: 0.72
+                                      30, 30, 8, 8, 0.5f, 0.9f, 0.1f,  // 0.45: below 0.5
+                                      50, 40, 2, 2, 1.0f, 0.6f, 0.6f,  // tie: the first class wins
+                                  });
     const auto candidates = decodeOutput(output, OutputLayout::YoloV5, 2, 0.5f);
     ASSERT_EQ(candidates.size(), 2u);
     expectCandidate(candidates[0], 1, 0.72f, {8, 17, 4, 6});
@@ -43,14 +44,15 @@ TEST(DecodeYoloV5, ScoreIsObjectnessTimesBestClass) {
 }
 
 TEST(DecodeYoloV8, ColumnsAreCandidatesWithoutObjectness) {
-    const cv::Mat output = tensor(6, 3, {
-        10, 50, 90,      // cx
-        20, 60, 70,      // cy
-        4, 10, 6,        // w
-        6, 10, 2,        // h
-        0.7f, 0.1f, 0.3f,  // helmet
-        0.2f, 0.9f, 0.3f,  // head
-    });
+    const cv::Mat output = tensor(6, 3,
+                                  {
+                                      10, 50, 90,        // cx
+                                      20, 60, 70,        // cy
+                                      4, 10, 6,          // w
+                                      6, 10, 2,          // h
+                                      0.7f, 0.1f, 0.3f,  // helmet
+                                      0.2f, 0.9f, 0.3f,  // head
+                                  });
     const auto candidates = decodeOutput(output, OutputLayout::YoloV8, 2, 0.5f);
     ASSERT_EQ(candidates.size(), 2u);
     expectCandidate(candidates[0], 0, 0.7f, {8, 17, 4, 6});
@@ -58,14 +60,21 @@ TEST(DecodeYoloV8, ColumnsAreCandidatesWithoutObjectness) {
 }
 
 TEST(DecodeOutput, ThresholdIsInclusiveAndScoresAreClamped) {
-    const cv::Mat output = tensor(6, 2, {
-        10, 20,
-        10, 20,
-        4, 4,
-        4, 4,
-        0.6f, 1.5f,
-        0.0f, 0.0f,
-    });
+    const cv::Mat output = tensor(6, 2,
+                                  {
+                                      10,
+                                      20,
+                                      10,
+                                      20,
+                                      4,
+                                      4,
+                                      4,
+                                      4,
+                                      0.6f,
+                                      1.5f,
+                                      0.0f,
+                                      0.0f,
+                                  });
     const auto candidates = decodeOutput(output, OutputLayout::YoloV8, 2, 0.6f);
     ASSERT_EQ(candidates.size(), 2u);
     EXPECT_FLOAT_EQ(candidates[0].confidence, 0.6f);
@@ -76,14 +85,11 @@ TEST(DecodeOutput, DropsNotANumberAndDegenerateBoxes) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     // Columns: NaN score, zero width, negative height, NaN centre, infinite width.
-    const cv::Mat output = tensor(6, 5, {
-        10, 10, 10, nan, 10,
-        10, 10, 10, 10, 10,
-        4, 0, 4, 4, inf,
-        4, 4, -1, 4, 4,
-        nan, 0.9f, 0.9f, 0.9f, 0.9f,
-        0.1f, 0.1f, 0.1f, 0.1f, 0.1f,
-    });
+    const cv::Mat output = tensor(6, 5,
+                                  {
+                                      10, 10, 10, nan, 10, 10,  10,   10,   10,   10,   4,    0,    4,    4,    inf,
+                                      4,  4,  -1, 4,   4,  nan, 0.9f, 0.9f, 0.9f, 0.9f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f,
+                                  });
     EXPECT_TRUE(decodeOutput(output, OutputLayout::YoloV8, 2, 0.0f).empty());
 }
 
@@ -105,9 +111,9 @@ TEST(ShapeCheck, NamesBothShapes) {
 TEST(SuppressOverlaps, KeepsTheBestOfOverlappingBoxesPerClass) {
     const std::vector<Candidate> candidates{
         {0, 0.7f, {0, 0, 10, 10}},
-        {0, 0.9f, {1, 0, 10, 10}},     // overlaps the first: wins
-        {1, 0.8f, {0, 0, 10, 10}},     // same place, other class: kept
-        {0, 0.6f, {50, 50, 10, 10}},   // apart: kept
+        {0, 0.9f, {1, 0, 10, 10}},    // overlaps the first: wins
+        {1, 0.8f, {0, 0, 10, 10}},    // same place, other class: kept
+        {0, 0.6f, {50, 50, 10, 10}},  // apart: kept
     };
     const auto kept = suppressOverlaps(candidates, 0.45f);
     ASSERT_EQ(kept.size(), 3u);
@@ -119,8 +125,8 @@ TEST(SuppressOverlaps, KeepsTheBestOfOverlappingBoxesPerClass) {
 TEST(SuppressOverlaps, ClassAgnosticGivesOneObjectOneBox) {
     const std::vector<Candidate> candidates{
         {0, 0.7f, {0, 0, 10, 10}},
-        {1, 0.8f, {1, 0, 10, 10}},     // the same head called the other class: wins over the first
-        {1, 0.6f, {50, 50, 10, 10}},   // apart: kept
+        {1, 0.8f, {1, 0, 10, 10}},    // the same head called the other class: wins over the first
+        {1, 0.6f, {50, 50, 10, 10}},  // apart: kept
     };
     const auto kept = suppressOverlaps(candidates, 0.45f, SuppressionScope::ClassAgnostic);
     ASSERT_EQ(kept.size(), 2u);

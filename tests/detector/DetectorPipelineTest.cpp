@@ -65,10 +65,9 @@ TEST_F(KnownModel, BoxesAreMappedThroughTheLetterboxPadding) {
                      {{0, "helmet", 0.81f, {30, 0, 20, 18}}, {1, "head", 0.72f, {30, 0, 20, 18}}});
     // 32 x 32 is enlarged twice.
     const cv::Mat small(32, 32, CV_8UC3, cv::Scalar::all(90));
-    expectDetections(detector.RunInference(small),
-                     {{0, "helmet", 0.855f, {26, 26, 6, 6}},
-                      {0, "helmet", 0.81f, {8, 8, 5, 5}},
-                      {1, "head", 0.72f, {8, 8, 5, 5}}});
+    expectDetections(
+        detector.RunInference(small),
+        {{0, "helmet", 0.855f, {26, 26, 6, 6}}, {0, "helmet", 0.81f, {8, 8, 5, 5}}, {1, "head", 0.72f, {8, 8, 5, 5}}});
 }
 
 // v8_basic columns: helmet 0.85 at (24,24,12,12) beats a shifted helmet at
@@ -157,7 +156,8 @@ TEST_F(KnownModel, ConfigureParametersDescribesTheLoadedModel) {
     ASSERT_TRUE(detector.ConfigureParameters(params));
     auto value = [&](const std::string& name) {
         for (const auto& entry : params.textEntries) {
-            if (entry.text1 == name) return entry.text2;
+            if (entry.text1 == name)
+                return entry.text2;
         }
         return std::string("<missing>");
     };

@@ -14,9 +14,13 @@ namespace hmdtest {
 namespace fs = std::filesystem;
 
 // v5_basic and v8_basic emit fixed tables; tests/detector/models/README.md lists them.
-inline fs::path testModel(const std::string& name) { return fs::path(HMD_TEST_MODELS_DIR) / name; }
+inline fs::path testModel(const std::string& name) {
+    return fs::path(HMD_TEST_MODELS_DIR) / name;
+}
 
-inline fs::path shippedModel() { return fs::path(HMD_SHIPPED_MODEL_DIR); }
+inline fs::path shippedModel() {
+    return fs::path(HMD_SHIPPED_MODEL_DIR);
+}
 
 using testsupport::readFile;
 using testsupport::ScratchFolder;

@@ -47,36 +47,104 @@ const std::string validOnnx = readFile(testModel("v5_basic") / "model.onnx");
 
 const BrokenDirectory brokenDirectories[] = {
     {"Missing", [](const fs::path& f) { return f / "absent"; }, "absent"},
-    {"PathIsAFile", [](const fs::path& f) { writeFile(f / "file", "x"); return f / "file"; }, "file"},
-    {"NoManifest", [](const fs::path& f) { fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx"); return f; }, "model.yml"},
+    {"PathIsAFile",
+     [](const fs::path& f) {
+         writeFile(f / "file", "x");
+         return f / "file";
+     },
+     "file"},
+    {"NoManifest",
+     [](const fs::path& f) {
+         fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx");
+         return f;
+     },
+     "model.yml"},
     {"EmptyManifest", [](const fs::path& f) { return withManifest(f, ""); }, "model.yml"},
     {"ManifestNotYaml", [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---\n{[:: broken"); }, "model.yml"},
     {"ManifestIsAList", [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---\n- 1\n- 2\n"); }, "model.yml"},
-    {"WidthNotANumber", [](const fs::path& f) { return withManifest(f, manifestWith("input_width: 64", "input_width: \"wide\"")); }, "model.yml"},
-    {"ZeroInputSize", [](const fs::path& f) { return withManifest(f, manifestWith("input_height: 64", "input_height: 0")); }, "model.yml"},
-    {"HugeInputSize", [](const fs::path& f) { return withManifest(f, manifestWith("input_width: 64", "input_width: 100000")); }, "model.yml"},
-    {"UnknownLayout", [](const fs::path& f) { return withManifest(f, manifestWith("\"yolov5\"", "\"yolov9\"")); }, "model.yml"},
-    {"NoClasses", [](const fs::path& f) { return withManifest(f, manifestWith("[ \"helmet\", \"head\" ]", "[ ]")); }, "model.yml"},
-    {"DuplicateClasses", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"helmet\" ]")); }, "model.yml"},
-    {"EmptyClassName", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"\" ]")); }, "model.yml"},
-    {"NewerFormat", [](const fs::path& f) { return withManifest(f, manifestWith("format_version: 1", "format_version: 2")); }, "model.yml"},
-    {"BadIoU", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 1.5")); }, "model.yml"},
-    {"UnknownNmsMode", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: \"soft\"")); }, "model.yml"},
-    {"NmsModeNotAText", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: 1")); }, "model.yml"},
-    {"MissingOnnx", [](const fs::path& f) { return withManifest(f, manifestWith("\"model.onnx\"", "\"other.onnx\"")); }, "other.onnx"},
-    {"OnnxIsAFolder", [](const fs::path& f) { validCopy(f); fs::remove(f / "model.onnx"); fs::create_directory(f / "model.onnx"); return f; }, "model.onnx"},
+    {"WidthNotANumber",
+     [](const fs::path& f) { return withManifest(f, manifestWith("input_width: 64", "input_width: \"wide\"")); },
+     "model.yml"},
+    {"ZeroInputSize",
+     [](const fs::path& f) { return withManifest(f, manifestWith("input_height: 64", "input_height: 0")); },
+     "model.yml"},
+    {"HugeInputSize",
+     [](const fs::path& f) { return withManifest(f, manifestWith("input_width: 64", "input_width: 100000")); },
+     "model.yml"},
+    {"UnknownLayout", [](const fs::path& f) { return withManifest(f, manifestWith("\"yolov5\"", "\"yolov9\"")); },
+     "model.yml"},
+    {"NoClasses", [](const fs::path& f) { return withManifest(f, manifestWith("[ \"helmet\", \"head\" ]", "[ ]")); },
+     "model.yml"},
+    {"DuplicateClasses", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"helmet\" ]")); },
+     "model.yml"},
+    {"EmptyClassName", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"\" ]")); },
+     "model.yml"},
+    {"NewerFormat",
+     [](const fs::path& f) { return withManifest(f, manifestWith("format_version: 1", "format_version: 2")); },
+     "model.yml"},
+    {"BadIoU", [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 1.5")); },
+     "model.yml"},
+    {"UnknownNmsMode",
+     [](const fs::path& f) {
+         return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: \"soft\""));
+     },
+     "model.yml"},
+    {"NmsModeNotAText",
+     [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: 1")); },
+     "model.yml"},
+    {"MissingOnnx", [](const fs::path& f) { return withManifest(f, manifestWith("\"model.onnx\"", "\"other.onnx\"")); },
+     "other.onnx"},
+    {"OnnxIsAFolder",
+     [](const fs::path& f) {
+         validCopy(f);
+         fs::remove(f / "model.onnx");
+         fs::create_directory(f / "model.onnx");
+         return f;
+     },
+     "model.onnx"},
     {"EmptyOnnx", [](const fs::path& f) { return withOnnx(f, ""); }, "model.onnx"},
-    {"TruncatedOnnx", [](const fs::path& f) { return withOnnx(f, validOnnx.substr(0, validOnnx.size() / 2)); }, "model.onnx"},
-    {"RandomBytesOnnx", [](const fs::path& f) { std::string junk(4096, '\0'); cv::RNG rng(7); for (char& c : junk) c = static_cast<char>(rng.uniform(0, 256)); return withOnnx(f, junk); }, "model.onnx"},
-    {"ClassCountMismatch", [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"head\", \"vest\" ]")); }, "model.onnx"},
-    {"ManifestIsAFolder", [](const fs::path& f) { fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx"); fs::create_directory(f / "model.yml"); return f; }, "model.yml"},
-    {"NoFormatVersion", [](const fs::path& f) { return withManifest(f, manifestWith("format_version: 1\n", "")); }, "model.yml"},
-    {"NonAsciiPathWithoutManifest", [](const fs::path& f) { fs::create_directory(f / "модель-ヘルメット"); return f / "модель-ヘルメット"; }, "модель-ヘルメット"},
+    {"TruncatedOnnx", [](const fs::path& f) { return withOnnx(f, validOnnx.substr(0, validOnnx.size() / 2)); },
+     "model.onnx"},
+    {"RandomBytesOnnx",
+     [](const fs::path& f) {
+         std::string junk(4096, '\0');
+         cv::RNG rng(7);
+         for (char& c : junk)
+             c = static_cast<char>(rng.uniform(0, 256));
+         return withOnnx(f, junk);
+     },
+     "model.onnx"},
+    {"ClassCountMismatch",
+     [](const fs::path& f) { return withManifest(f, manifestWith("\"head\" ]", "\"head\", \"vest\" ]")); },
+     "model.onnx"},
+    {"ManifestIsAFolder",
+     [](const fs::path& f) {
+         fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx");
+         fs::create_directory(f / "model.yml");
+         return f;
+     },
+     "model.yml"},
+    {"NoFormatVersion", [](const fs::path& f) { return withManifest(f, manifestWith("format_version: 1\n", "")); },
+     "model.yml"},
+    {"NonAsciiPathWithoutManifest",
+     [](const fs::path& f) {
+         fs::create_directory(f / "модель-ヘルメット");
+         return f / "модель-ヘルメット";
+     },
+     "модель-ヘルメット"},
     {"PathLongerThanTheSystemAllows", [](const fs::path& f) { return f / std::string(5000, 'x'); }, "xxxxxxxx"},
-    {"WrongLayout", [](const fs::path& f) { fs::copy(testModel("v8_basic"), f); writeFile(f / "model.yml", manifestWith("input_width: 64", "input_width: 96")); return f; }, "model.onnx"},
+    {"WrongLayout",
+     [](const fs::path& f) {
+         fs::copy(testModel("v8_basic"), f);
+         writeFile(f / "model.yml", manifestWith("input_width: 64", "input_width: 96"));
+         return f;
+     },
+     "model.onnx"},
 };
 
-void PrintTo(const BrokenDirectory& directory, std::ostream* os) { *os << directory.name; }
+void PrintTo(const BrokenDirectory& directory, std::ostream* os) {
+    *os << directory.name;
+}
 
 class BrokenModelDirectory : public testing::TestWithParam<BrokenDirectory> {};
 
@@ -179,8 +247,9 @@ TEST(ModelDirectoryPaths, ValidModelUnderNonAsciiAndSpacedPathLoads) {
 
 TEST(ManifestOptions, ClassAgnosticSuppressionKeepsOneBoxPerObjectAndIsReported) {
     ScratchFolder scratch;
-    withManifest(scratch.path(), manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: \"class_agnostic\"\n"
-                                                               "model_version: \"7.1\""));
+    withManifest(scratch.path(), manifestWith("nms_iou: 0.45",
+                                              "nms_iou: 0.45\nnms_mode: \"class_agnostic\"\n"
+                                              "model_version: \"7.1\""));
     ZORCustomHMD detector;
     std::string labelMap;
     ASSERT_TRUE(detector.Initialize(scratch.path().string(), 0.6f, labelMap));

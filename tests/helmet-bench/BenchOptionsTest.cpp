@@ -28,9 +28,9 @@ TEST(FrameSize, ReadsWidthByHeight) {
 }
 
 TEST(CommandLine, AcceptsSpaceAndEqualsForms) {
-    const hbench::CommandLine line = parse({"--model", "/m", "--synthetic=640x480", "--frames", "10", "--cameras=3",
-                                            "--warmup", "0", "--threshold", "0.25", "--optimize", "--json",
-                                            "/tmp/out.json", "--opencv-threads", "1"});
+    const hbench::CommandLine line =
+        parse({"--model", "/m", "--synthetic=640x480", "--frames", "10", "--cameras=3", "--warmup", "0", "--threshold",
+               "0.25", "--optimize", "--json", "/tmp/out.json", "--opencv-threads", "1"});
     ASSERT_EQ(line.error, "");
     EXPECT_FALSE(line.helpRequested);
     EXPECT_EQ(line.options.modelDirectory, "/m");
@@ -49,10 +49,22 @@ TEST(CommandLine, AcceptsSpaceAndEqualsForms) {
 
 TEST(CommandLine, RejectsUnusableArguments) {
     const std::vector<std::vector<const char*>> bad{
-        {"--frames", "0"},       {"--frames", "ten"},      {"--frames=5x"},    {"--cameras", "0"},
-        {"--cameras", "1000"},   {"--warmup", "-1"},       {"--threshold=1.5"}, {"--threshold", "-0.1"},
-        {"--threshold", "high"}, {"--synthetic", "1920"},  {"--json"},          {"--json", "--frames", "3"},
-        {"--speed", "3"},        {"stray"},                {"--optimize=maybe"}, {"--opencv-threads", "0"},
+        {"--frames", "0"},
+        {"--frames", "ten"},
+        {"--frames=5x"},
+        {"--cameras", "0"},
+        {"--cameras", "1000"},
+        {"--warmup", "-1"},
+        {"--threshold=1.5"},
+        {"--threshold", "-0.1"},
+        {"--threshold", "high"},
+        {"--synthetic", "1920"},
+        {"--json"},
+        {"--json", "--frames", "3"},
+        {"--speed", "3"},
+        {"stray"},
+        {"--optimize=maybe"},
+        {"--opencv-threads", "0"},
     };
     for (const auto& args : bad) {
         std::string joined;

@@ -26,7 +26,9 @@ const fs::path testModel = HELMET_BENCH_TEST_MODEL;
 
 using Scratch = testsupport::ScratchFolder;
 
-std::string readText(const fs::path& path) { return testsupport::readFile(path); }
+std::string readText(const fs::path& path) {
+    return testsupport::readFile(path);
+}
 
 // For the shell; the test paths hold no single quote.
 std::string quoted(const fs::path& path) {
@@ -93,10 +95,25 @@ TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
 
     cv::FileStorage report(json.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_JSON);
     ASSERT_TRUE(report.isOpened()) << readText(json);
-    for (const char* field : {"model", "labels", "source", "frame_width", "frame_height", "cameras",
-                              "frames_per_camera", "warmup_per_camera", "initialize_ms", "first_call_ms",
-                              "warmup_ms", "latency_ms", "measured_frames", "wall_s", "throughput_fps",
-                              "detections", "detections_per_frame", "peak_rss_mb", "rss_before_initialize_mb",
+    for (const char* field : {"model",
+                              "labels",
+                              "source",
+                              "frame_width",
+                              "frame_height",
+                              "cameras",
+                              "frames_per_camera",
+                              "warmup_per_camera",
+                              "initialize_ms",
+                              "first_call_ms",
+                              "warmup_ms",
+                              "latency_ms",
+                              "measured_frames",
+                              "wall_s",
+                              "throughput_fps",
+                              "detections",
+                              "detections_per_frame",
+                              "peak_rss_mb",
+                              "rss_before_initialize_mb",
                               "rss_after_run_mb"}) {
         EXPECT_FALSE(report[field].empty()) << "missing " << field;
     }

@@ -24,7 +24,9 @@ CustomObject object(int classId, std::string name, float confidence, cv::Rect bo
     return result;
 }
 
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Awkward names and values come back exactly through a strict JSON reader.
 TEST(HelmetDetectRecord, ReadsBackExactly) {
@@ -49,8 +51,7 @@ TEST(HelmetDetectRecord, ReadsBackExactly) {
         const Json& detection = detections[i];
         EXPECT_EQ(detection["class"].text, objects[i].className);
         EXPECT_EQ(detection["classId"].asLong(), objects[i].classId);
-        EXPECT_TRUE(sameBits(detection["confidence"].asFloat(), objects[i].confidence))
-            << detection["confidence"].text;
+        EXPECT_TRUE(sameBits(detection["confidence"].asFloat(), objects[i].confidence)) << detection["confidence"].text;
         const std::vector<Json>& box = detection["box"].items;
         ASSERT_EQ(box.size(), 4u);
         EXPECT_EQ(box[0].asLong(), objects[i].box.x);

@@ -21,7 +21,9 @@ using hdtest::runTool;
 
 const std::set<std::string> kVideoOutputs{"annotated.mp4", "contact-sheet.png", "detections.jsonl"};
 
-fs::path testModel() { return fs::path(HMD_TEST_MODELS_DIR) / "v5_basic"; }
+fs::path testModel() {
+    return fs::path(HMD_TEST_MODELS_DIR) / "v5_basic";
+}
 
 std::set<std::string> filesIn(const fs::path& folder) {
     std::set<std::string> names;
@@ -163,9 +165,9 @@ TEST_F(HelmetDetectTool, ImageFolderRunFollowsNameOrderAndMarksEachImage) {
     }
     hdtest::writeFile(input / "notes.txt", "not an image");
 
-    const hdtest::ToolRun run = runTool({"--input", input.string(), "--model", testModel().string(), "--out",
-                                         out.string(), "--camera", "gate 3"},
-                                        scratch.path());
+    const hdtest::ToolRun run = runTool(
+        {"--input", input.string(), "--model", testModel().string(), "--out", out.string(), "--camera", "gate 3"},
+        scratch.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(filesIn(out), (std::set<std::string>{"annotated-a.png", "annotated-b.png", "annotated-c.png",
                                                    "contact-sheet.png", "detections.jsonl"}));
@@ -188,8 +190,8 @@ TEST_F(HelmetDetectTool, ImageFolderRunFollowsNameOrderAndMarksEachImage) {
 
         // The boxes are drawn where the detector found them, and the rest of
         // the picture is left alone.
-        const cv::Mat annotated = cv::imread((out / ("annotated-" + fs::path(images[i].first).stem().string() +
-                                                     ".png")).string());
+        const cv::Mat annotated =
+            cv::imread((out / ("annotated-" + fs::path(images[i].first).stem().string() + ".png")).string());
         ASSERT_EQ(annotated.size(), inputs[i].size());
         for (const CustomObject& object : expected[i]) {
             const cv::Point edge(object.box.x, object.box.y + object.box.height / 2);

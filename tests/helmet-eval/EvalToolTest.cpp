@@ -137,10 +137,11 @@ TEST_F(HelmetEvalTool, ScoresALabelledVideo) {
         }
     }
     // Frame 0 a helmet on r0, frame 1 a head on r2; frame 2 is beyond --frames.
-    hdtest::writeFile(scratch.path() / "gt.txt", "# frame class cx cy w h\n0 0 20 20 10 10\n1 1 20 20 10 10\n"
-                                                 "2 0 58 58 12 12\n");
-    const Json report = runJson({"--video", video.string(), "--labels", (scratch.path() / "gt.txt").string(),
-                                 "--frames", "2"});
+    hdtest::writeFile(scratch.path() / "gt.txt",
+                      "# frame class cx cy w h\n0 0 20 20 10 10\n1 1 20 20 10 10\n"
+                      "2 0 58 58 12 12\n");
+    const Json report =
+        runJson({"--video", video.string(), "--labels", (scratch.path() / "gt.txt").string(), "--frames", "2"});
     EXPECT_EQ(report["frames"].asLong(), 2);
     EXPECT_EQ(report["input"].text, "video");
     // Helmet: 0.855 F F, 0.81 T -> precision 1/3 at recall 1. Head: F T -> 1/2.
@@ -178,8 +179,8 @@ TEST_F(HelmetEvalTool, UserErrorsExitTwoWithOneLine) {
 }
 
 TEST(HelmetEvalOptions, ReadsBothFormsAndChecksRanges) {
-    const char* argv[] = {"helmet-eval", "--images=set", "--threshold", "0.4", "--iou=0.75", "--optimize",
-                          "--frames", "7"};
+    const char* argv[] = {"helmet-eval", "--images=set", "--threshold", "0.4",
+                          "--iou=0.75",  "--optimize",   "--frames",    "7"};
     const auto options = heval::parseOptions(8, argv, "model-dir");
     ASSERT_TRUE(options);
     EXPECT_EQ(options->imagesFolder, "set");

@@ -55,15 +55,16 @@ TEST(HelmetEvalYoloLabels, BoxesAndPolygonsInPixels) {
 }
 
 TEST(HelmetEvalYoloLabels, ClassesOutsideTheMapAreLeftOut) {
-    const auto boxes = yolo("2 0.5 0.5 0.1 0.1\n1 0.5 0.5 0.1 0.1\n0 0.5 0.5 0.1 0.1\n", {100, 100},
-                            heval::parseClassMap("1:helmet"));
+    const auto boxes =
+        yolo("2 0.5 0.5 0.1 0.1\n1 0.5 0.5 0.1 0.1\n0 0.5 0.5 0.1 0.1\n", {100, 100}, heval::parseClassMap("1:helmet"));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].className, "helmet");
 }
 
 TEST(HelmetEvalYoloLabels, MalformedLinesNameFileAndLine) {
-    for (const char* bad : {"0 0.5 0.5 0.1", "0 0.5 0.5 0.1 0.1 0.9", "0 0.1 0.1 0.2 0.2 0.3 0.3 0.4", "helmet 0.5 0.5 0.1 0.1",
-                            "0 0.5 0.5 -0.1 0.1", "0 0.5 nan 0.1 0.1", "-1 0.5 0.5 0.1 0.1"}) {
+    for (const char* bad :
+         {"0 0.5 0.5 0.1", "0 0.5 0.5 0.1 0.1 0.9", "0 0.1 0.1 0.2 0.2 0.3 0.3 0.4", "helmet 0.5 0.5 0.1 0.1",
+          "0 0.5 0.5 -0.1 0.1", "0 0.5 nan 0.1 0.1", "-1 0.5 0.5 0.1 0.1"}) {
         try {
             yolo(std::string("0 0.5 0.5 0.1 0.1\n") + bad + "\n");
             ADD_FAILURE() << "accepted: " << bad;
@@ -83,9 +84,10 @@ TEST(HelmetEvalYoloLabels, MissingFileIsAnImageWithoutObjects) {
 }
 
 TEST(HelmetEvalRendererLabels, FramesCommentsAndClasses) {
-    const auto frames = rendered("# frame class cx cy w h\n0 0 100 50 20 10\n0 1 10 10 4 4\n7 0 5 5 2 2\n"
-                                 "7 3 5 5 2 2\n",
-                                 heval::parseClassMap("0:helmet,1:head"));
+    const auto frames = rendered(
+        "# frame class cx cy w h\n0 0 100 50 20 10\n0 1 10 10 4 4\n7 0 5 5 2 2\n"
+        "7 3 5 5 2 2\n",
+        heval::parseClassMap("0:helmet,1:head"));
     ASSERT_EQ(frames.size(), 2u);
     ASSERT_EQ(frames.at(0).size(), 2u);
     expectBox(frames.at(0)[0].box, {90, 45, 20, 10});

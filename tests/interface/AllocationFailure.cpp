@@ -17,9 +17,13 @@ AllocationFailure::AllocationFailure(long allowedAllocations) {
     remainingAllocations = allowedAllocations;
 }
 
-AllocationFailure::~AllocationFailure() { remainingAllocations = -1; }
+AllocationFailure::~AllocationFailure() {
+    remainingAllocations = -1;
+}
 
-bool AllocationFailure::triggered() const { return failureTriggered; }
+bool AllocationFailure::triggered() const {
+    return failureTriggered;
+}
 
 void* operator new(std::size_t size) {
     long remaining = remainingAllocations.load();
@@ -39,5 +43,9 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}

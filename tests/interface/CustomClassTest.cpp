@@ -21,11 +21,15 @@ public:
     bool Destroy() override { return true; }
 };
 
-auto fields(const ParamFlagsEntry& e) { return std::tie(e.flag1, e.flag2, e.flag3, e.value1, e.value2, e.text1, e.text2); }
+auto fields(const ParamFlagsEntry& e) {
+    return std::tie(e.flag1, e.flag2, e.flag3, e.value1, e.value2, e.text1, e.text2);
+}
 auto fields(const ParamTextEntry& e) {
     return std::tie(e.text1, e.text2, e.value1, e.value2, e.value3, e.text3, e.textList, e.text4, e.text5);
 }
-auto fields(const ParamListEntry& e) { return std::tie(e.text1, e.valueList, e.text2, e.text3, e.value1); }
+auto fields(const ParamListEntry& e) {
+    return std::tie(e.text1, e.valueList, e.text2, e.text3, e.value1);
+}
 
 template <typename T>
 bool sameEntries(const std::vector<T>& a, const std::vector<T>& b) {

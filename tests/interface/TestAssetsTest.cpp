@@ -14,8 +14,9 @@ using Names = std::vector<std::string>;
 class AssetChecks : public testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("hmd-assets-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root = fs::temp_directory_path() /
+               ("hmd-assets-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
         fs::create_directories(root / "folder");
         std::ofstream(root / "file.txt") << "x";

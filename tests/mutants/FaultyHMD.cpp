@@ -104,12 +104,23 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame, const
     std::vector<CustomObject> objects = state->plugin.runInference(frame, cameraId);
     for (CustomObject& object : objects) {
         switch (fault) {
-            case Fault::ConfidenceAboveOne: object.confidence += 1.0f; break;
-            case Fault::ConfidenceNotANumber: object.confidence = std::numeric_limits<float>::quiet_NaN(); break;
-            case Fault::NegativeBoxWidth: object.box.width = -object.box.width; break;
-            case Fault::NegativeClassId: object.classId = -1; break;
-            case Fault::BoxesOutsideTheFrame: object.box.x -= frame.cols; break;
-            default: break;
+            case Fault::ConfidenceAboveOne:
+                object.confidence += 1.0f;
+                break;
+            case Fault::ConfidenceNotANumber:
+                object.confidence = std::numeric_limits<float>::quiet_NaN();
+                break;
+            case Fault::NegativeBoxWidth:
+                object.box.width = -object.box.width;
+                break;
+            case Fault::NegativeClassId:
+                object.classId = -1;
+                break;
+            case Fault::BoxesOutsideTheFrame:
+                object.box.x -= frame.cols;
+                break;
+            default:
+                break;
         }
     }
     return objects;

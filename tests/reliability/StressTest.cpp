@@ -50,14 +50,15 @@ std::vector<cv::Mat> photosOfManySizes(int count) {
 
 bool valid(const CustomObject& obj, const cv::Mat& frame) {
     return (obj.classId == 0 || obj.classId == 1) && obj.confidence >= 0.6f && obj.confidence <= 1.0f &&
-           obj.box.width >= 1 && obj.box.height >= 1 &&
-           (obj.box & cv::Rect(0, 0, frame.cols, frame.rows)) == obj.box;
+           obj.box.width >= 1 && obj.box.height >= 1 && (obj.box & cv::Rect(0, 0, frame.cols, frame.rows)) == obj.box;
 }
 
 bool sameDetections(const std::vector<CustomObject>& a, const std::vector<CustomObject>& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].classId != b[i].classId || a[i].confidence != b[i].confidence || a[i].box != b[i].box) return false;
+        if (a[i].classId != b[i].classId || a[i].confidence != b[i].confidence || a[i].box != b[i].box)
+            return false;
     }
     return true;
 }
@@ -102,11 +103,21 @@ TEST(Stress, ReconfigurationDuringInferenceNeverBreaksACall) {
         CustomParams params{};
         std::string labels;
         switch (reconfigurations % 5) {
-            case 0: detector.OptimizeModel(true); break;
-            case 1: detector.ConfigureParameters(params); break;
-            case 2: detector.Destroy(); break;
-            case 3: detector.Initialize(testModel(reconfigurations % 2 ? "v5_basic" : "v8_basic").string(), 0.6f, labels); break;
-            case 4: detector.OptimizeModel(false); break;
+            case 0:
+                detector.OptimizeModel(true);
+                break;
+            case 1:
+                detector.ConfigureParameters(params);
+                break;
+            case 2:
+                detector.Destroy();
+                break;
+            case 3:
+                detector.Initialize(testModel(reconfigurations % 2 ? "v5_basic" : "v8_basic").string(), 0.6f, labels);
+                break;
+            case 4:
+                detector.OptimizeModel(false);
+                break;
         }
         // Let the workers run on each configuration for a moment.
         std::this_thread::sleep_for(std::chrono::microseconds(200));

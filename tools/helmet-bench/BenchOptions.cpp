@@ -16,8 +16,8 @@ constexpr int maxCameras = 64;
 
 // Options that take no value.
 constexpr std::array<std::string_view, 5> flagNames{"help", "h", "usage", "?", "optimize"};
-constexpr std::array<std::string_view, 9> valueNames{"model",     "video", "synthetic",      "frames", "cameras",
-                                                     "warmup",    "threshold", "opencv-threads", "json"};
+constexpr std::array<std::string_view, 9> valueNames{"model",  "video",     "synthetic",      "frames", "cameras",
+                                                     "warmup", "threshold", "opencv-threads", "json"};
 
 bool isFlag(std::string_view name) {
     return std::find(flagNames.begin(), flagNames.end(), name) != flagNames.end();
@@ -38,13 +38,17 @@ std::string keysFor(const BenchOptions& defaults) {
            defaults.video.string() +
            ")}"
            "{synthetic      |       | WxH: synthetic frames of this size instead of the video, e.g. 1920x1080}"
-           "{frames         | " + std::to_string(defaults.framesPerCamera) +
+           "{frames         | " +
+           std::to_string(defaults.framesPerCamera) +
            " | measured calls per camera}"
-           "{cameras        | " + std::to_string(defaults.cameras) +
+           "{cameras        | " +
+           std::to_string(defaults.cameras) +
            " | threads sharing one detector, each with its own stream of frames}"
-           "{warmup         | " + std::to_string(defaults.warmupPerCamera) +
+           "{warmup         | " +
+           std::to_string(defaults.warmupPerCamera) +
            " | unmeasured calls per camera before the measured ones}"
-           "{threshold      | " + std::to_string(defaults.threshold) +
+           "{threshold      | " +
+           std::to_string(defaults.threshold) +
            " | confidence threshold passed to Initialize}"
            "{optimize       |       | call OptimizeModel(true) before the first call}"
            "{opencv-threads |       | cv::setNumThreads(N) before the run (default: OpenCV's own choice)}"
@@ -141,8 +145,7 @@ std::optional<cv::Size> parseFrameSize(const std::string& text) {
     }
     int width = 0;
     int height = 0;
-    if (!parseInt(text.substr(0, x), width) || !parseInt(text.substr(x + 1), height) || width <= 0 ||
-        height <= 0) {
+    if (!parseInt(text.substr(0, x), width) || !parseInt(text.substr(x + 1), height) || width <= 0 || height <= 0) {
         return std::nullopt;
     }
     return cv::Size(width, height);

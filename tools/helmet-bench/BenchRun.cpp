@@ -117,16 +117,14 @@ void printProgress(const RunState& run, int cameras, Clock::time_point began) {
     const long measuredTotal = static_cast<long>(run.measured) * cameras;
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
     std::ostringstream line;
-    line << "\rhelmet-bench: warm-up " << run.warmupDone << '/' << warmupTotal << ", measured "
-         << run.measuredDone << '/' << measuredTotal << " frames, " << std::fixed << std::setprecision(1)
-         << seconds << " s   ";
+    line << "\rhelmet-bench: warm-up " << run.warmupDone << '/' << warmupTotal << ", measured " << run.measuredDone
+         << '/' << measuredTotal << " frames, " << std::fixed << std::setprecision(1) << seconds << " s   ";
     std::cerr << line.str() << std::flush;
 }
 
 // Runs the camera threads to the end; `measuredStart` receives the moment
 // their measured calls began.
-std::vector<CameraResult> runCameras(RunState& run, int cameras, bool showProgress,
-                                     Clock::time_point& measuredStart) {
+std::vector<CameraResult> runCameras(RunState& run, int cameras, bool showProgress, Clock::time_point& measuredStart) {
     std::vector<CameraResult> results(cameras);
     StartBarrier start(cameras, StartMark{&measuredStart});
     const Clock::time_point began = Clock::now();
@@ -160,7 +158,9 @@ double statusMegabytes(const std::string& field) {
 
 }  // namespace
 
-double currentResidentMegabytes() { return std::max(0.0, statusMegabytes("VmRSS:")); }
+double currentResidentMegabytes() {
+    return std::max(0.0, statusMegabytes("VmRSS:"));
+}
 
 double peakResidentMegabytes() {
     if (const double peak = statusMegabytes("VmHWM:"); peak >= 0.0) {

@@ -57,7 +57,7 @@ FrameSet decodeVideoFrames(const std::filesystem::path& video, int count) {
     cv::VideoCapture capture(video.string());
     if (!capture.isOpened()) {
         throw UserError("cannot open the video " + video.string() +
-                                 " (give --video FILE, or --synthetic=WxH for synthetic frames)");
+                        " (give --video FILE, or --synthetic=WxH for synthetic frames)");
     }
     FrameSet set;
     const int wanted = std::clamp(count, 1, maxDecodedFrames);

@@ -26,7 +26,9 @@ void row(std::ostream& out, const std::string& name, const std::string& value) {
     out << "  " << std::left << std::setw(28) << name << value << '\n';
 }
 
-std::string milliseconds(double value) { return fixed(value, 2) + " ms"; }
+std::string milliseconds(double value) {
+    return fixed(value, 2) + " ms";
+}
 
 std::string jsonString(const std::string& text) {
     std::ostringstream quoted;
@@ -47,8 +49,8 @@ std::string jsonString(const std::string& text) {
                 break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
-                    quoted << "\\u" << std::hex << std::setw(4) << std::setfill('0') << static_cast<int>(c)
-                           << std::dec << std::setfill(' ');
+                    quoted << "\\u" << std::hex << std::setw(4) << std::setfill('0') << static_cast<int>(c) << std::dec
+                           << std::setfill(' ');
                 } else {
                     quoted << c;
                 }
@@ -86,14 +88,14 @@ void printTable(std::ostream& out, const BenchReport& r) {
         row(out, "OpenCV threads", std::to_string(r.opencvThreads));
     }
     row(out, "frames", r.source + ", " + std::to_string(r.distinctFrames) + " distinct in memory");
-    row(out, "run", std::to_string(r.cameras) + (r.cameras == 1 ? " camera x " : " cameras x ") +
-                        std::to_string(r.framesPerCamera) + " frames (+" + std::to_string(r.warmupPerCamera) +
-                        " warm-up), threshold " + fixed(r.threshold, 2));
+    row(out, "run",
+        std::to_string(r.cameras) + (r.cameras == 1 ? " camera x " : " cameras x ") +
+            std::to_string(r.framesPerCamera) + " frames (+" + std::to_string(r.warmupPerCamera) +
+            " warm-up), threshold " + fixed(r.threshold, 2));
     out << '\n';
     row(out, "Initialize", milliseconds(r.initializeMs));
     if (r.optimizeMs) {
-        row(out, "OptimizeModel(true)",
-            milliseconds(*r.optimizeMs) + (r.optimizeAccepted ? "" : "  (returned false)"));
+        row(out, "OptimizeModel(true)", milliseconds(*r.optimizeMs) + (r.optimizeAccepted ? "" : "  (returned false)"));
     }
     row(out, "first call", milliseconds(r.firstCallMs));
     if (r.warmup) {
@@ -105,13 +107,14 @@ void printTable(std::ostream& out, const BenchReport& r) {
     row(out, "latency p90", milliseconds(r.latency.p90));
     row(out, "latency p99", milliseconds(r.latency.p99));
     row(out, "latency max", milliseconds(r.latency.max));
-    row(out, "throughput (all cameras)", fixed(r.throughputFps(), 2) + " frames/s  (" +
-                                             std::to_string(r.measuredFrames) + " frames in " +
-                                             fixed(r.wallSeconds, 3) + " s)");
+    row(out, "throughput (all cameras)",
+        fixed(r.throughputFps(), 2) + " frames/s  (" + std::to_string(r.measuredFrames) + " frames in " +
+            fixed(r.wallSeconds, 3) + " s)");
     row(out, "detections per frame", fixed(r.detectionsPerFrame(), 2));
     row(out, "peak resident memory", fixed(r.peakResidentMb, 1) + " MB");
-    row(out, "resident memory", fixed(r.residentBeforeInitializeMb, 1) + " MB before Initialize (frames loaded), " +
-                                    fixed(r.residentAfterRunMb, 1) + " MB after the run");
+    row(out, "resident memory",
+        fixed(r.residentBeforeInitializeMb, 1) + " MB before Initialize (frames loaded), " +
+            fixed(r.residentAfterRunMb, 1) + " MB after the run");
 }
 
 void writeJson(std::ostream& out, const BenchReport& r) {

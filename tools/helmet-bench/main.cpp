@@ -1,9 +1,9 @@
 // helmet-bench: times a ZORCustomHMD library through its plugin interface.
 #include "BenchOptions.h"
 #include "BenchRun.h"
-#include "UserError.h"
 #include "FrameSource.h"
 #include "Report.h"
+#include "UserError.h"
 
 #include <opencv2/core/utility.hpp>
 

@@ -54,8 +54,8 @@ const cv::Rect* overlapped(const cv::Rect& label, const std::vector<cv::Rect>& p
 // The label above the box where there is room, otherwise inside its top
 // edge. A label that would cover one already placed goes above it, or below
 // it when there is no room above, so that none hides another.
-void drawLabel(cv::Mat& image, const std::string& text, const cv::Rect& box, const cv::Scalar& colour,
-               double fontScale, int thickness, std::vector<cv::Rect>& placed) {
+void drawLabel(cv::Mat& image, const std::string& text, const cv::Rect& box, const cv::Scalar& colour, double fontScale,
+               int thickness, std::vector<cv::Rect>& placed) {
     int baseline = 0;
     const cv::Size size = cv::getTextSize(text, kFont, fontScale, thickness, &baseline);
     const int pad = std::max(2, size.height / 4);
@@ -130,13 +130,13 @@ ContactSheet::Tile ContactSheet::makeTile(long frameIndex, const cv::Mat& frame,
                                           const std::vector<CustomObject>& detections,
                                           const std::string& caption) const {
     // Fitted into the cell, centred; the cell has the first frame's shape.
-    const double scale = std::min(static_cast<double>(cell_.width) / frame.cols,
-                                  static_cast<double>(cell_.height) / frame.rows);
+    const double scale =
+        std::min(static_cast<double>(cell_.width) / frame.cols, static_cast<double>(cell_.height) / frame.rows);
     const cv::Size fitted(std::max(1, static_cast<int>(std::lround(frame.cols * scale))),
                           std::max(1, static_cast<int>(std::lround(frame.rows * scale))));
     Tile tile{frameIndex, cv::Mat(cell_, CV_8UC3, kSheetBackground), caption};
-    cv::Mat area = tile.image(cv::Rect((cell_.width - fitted.width) / 2, (cell_.height - fitted.height) / 2,
-                                       fitted.width, fitted.height));
+    cv::Mat area = tile.image(
+        cv::Rect((cell_.width - fitted.width) / 2, (cell_.height - fitted.height) / 2, fitted.width, fitted.height));
     cv::resize(frame, area, fitted, 0, 0, scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
     drawDetections(area, detections, scale);
     return tile;
@@ -148,8 +148,9 @@ void ContactSheet::expectFrames(long count) {
         return;
     }
     for (std::size_t i = 0; i < tiles_; ++i) {
-        planned_.insert(tiles_ == 1 ? 0 : std::lround(static_cast<double>(count - 1) * static_cast<double>(i) /
-                                                       static_cast<double>(tiles_ - 1)));
+        planned_.insert(tiles_ == 1 ? 0
+                                    : std::lround(static_cast<double>(count - 1) * static_cast<double>(i) /
+                                                  static_cast<double>(tiles_ - 1)));
     }
 }
 
@@ -160,7 +161,8 @@ void ContactSheet::add(long frameIndex, const cv::Mat& frame, const std::vector<
     }
     if (cell_.empty()) {
         const int width = std::min(tileWidth_, frame.cols);
-        cell_ = {width, std::max(1, static_cast<int>(std::lround(static_cast<double>(width) * frame.rows / frame.cols)))};
+        cell_ = {width,
+                 std::max(1, static_cast<int>(std::lround(static_cast<double>(width) * frame.rows / frame.cols)))};
     }
     latest_ = makeTile(frameIndex, frame, detections, caption);
     hasLatest_ = true;
@@ -171,9 +173,8 @@ void ContactSheet::add(long frameIndex, const cv::Mat& frame, const std::vector<
     // Bounded memory: when full, keep every other frame and double the stride.
     if (kept_.size() > 4 * tiles_ + planned_.size()) {
         stride_ *= 2;
-        std::erase_if(kept_, [this](const Tile& tile) {
-            return tile.frame % stride_ != 0 && planned_.count(tile.frame) == 0;
-        });
+        std::erase_if(
+            kept_, [this](const Tile& tile) { return tile.frame % stride_ != 0 && planned_.count(tile.frame) == 0; });
     }
 }
 

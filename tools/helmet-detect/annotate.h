@@ -57,11 +57,11 @@ private:
 
     std::size_t tiles_;
     int tileWidth_;
-    cv::Size cell_;            // set by the first frame
-    std::set<long> planned_;   // evenly spaced over the expected run
-    long stride_ = 1;          // kept_ holds the planned frames and those whose index is a multiple of stride_
+    cv::Size cell_;           // set by the first frame
+    std::set<long> planned_;  // evenly spaced over the expected run
+    long stride_ = 1;         // kept_ holds the planned frames and those whose index is a multiple of stride_
     std::vector<Tile> kept_;
-    Tile latest_;              // the last frame offered, so the sheet ends where the run ended
+    Tile latest_;  // the last frame offered, so the sheet ends where the run ended
     bool hasLatest_ = false;
 };
 

@@ -98,8 +98,8 @@ private:
 }  // namespace
 
 bool isImageFile(const fs::path& path) {
-    static constexpr std::array<std::string_view, 11> extensions{
-        ".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff", ".webp", ".ppm", ".pgm", ".pnm", ".jp2"};
+    static constexpr std::array<std::string_view, 11> extensions{".png",  ".jpg", ".jpeg", ".bmp", ".tif", ".tiff",
+                                                                 ".webp", ".ppm", ".pgm",  ".pnm", ".jp2"};
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -11,10 +11,10 @@
 namespace hdet {
 
 struct Frame {
-    cv::Mat image;                     // 8-bit BGR
-    long index = 0;                    // from 0
-    double time = 0.0;                 // index / fps for a video; 0 for images
-    std::optional<std::string> name;   // an image's file name
+    cv::Mat image;                    // 8-bit BGR
+    long index = 0;                   // from 0
+    double time = 0.0;                // index / fps for a video; 0 for images
+    std::optional<std::string> name;  // an image's file name
 };
 
 class FrameSource {

@@ -87,7 +87,9 @@ std::optional<Options> parseOptions(int argc, const char* const* argv, const std
     parser.about(
         "helmet-detect: runs the ZORCustomHMD detector over a video, an image or a folder of images and\n"
         "writes an annotated copy, detections.jsonl and contact-sheet.png into the output folder.\n"
-        "Default model: " + defaultModelDirectory + "\n"
+        "Default model: " +
+        defaultModelDirectory +
+        "\n"
         "Exit status: 0 done, 2 a bad option or an unusable model, input or output folder, 1 anything else.\n");
     if (parser.has("help")) {
         parser.printMessage();

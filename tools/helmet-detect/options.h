@@ -7,11 +7,11 @@
 namespace hdet {
 
 struct Options {
-    std::string input;                    // video file, image file or folder of images
-    std::string modelDirectory;           // model.yml + ONNX file
-    float threshold = 0.6f;               // minimum confidence, 0 to 1
+    std::string input;           // video file, image file or folder of images
+    std::string modelDirectory;  // model.yml + ONNX file
+    float threshold = 0.6f;      // minimum confidence, 0 to 1
     std::string cameraId = "helmet-detect";
-    long frameLimit = 0;                  // at most this many frames or images; 0: all
+    long frameLimit = 0;  // at most this many frames or images; 0: all
     std::string outputFolder = "helmet-detect-out";
 };
 

@@ -56,11 +56,11 @@ void drawAxes(cv::Mat& image) {
 cv::Mat plotPrecisionRecall(const ClassFigures& figures, double operatingThreshold) {
     cv::Mat image(kCanvas, CV_8UC3, cv::Scalar(255, 255, 255));
     drawAxes(image);
-    const std::string title =
-        figures.groundTruth > 0
-            ? figures.name + ": AP50 " + decimals(figures.ap50, 3) + ", AP50:95 " + decimals(figures.ap50to95, 3) +
-                  " (" + std::to_string(figures.groundTruth) + " GT, " + std::to_string(figures.detections) + " dets)"
-            : figures.name + ": no ground truth, AP undefined";
+    const std::string title = figures.groundTruth > 0
+                                  ? figures.name + ": AP50 " + decimals(figures.ap50, 3) + ", AP50:95 " +
+                                        decimals(figures.ap50to95, 3) + " (" + std::to_string(figures.groundTruth) +
+                                        " GT, " + std::to_string(figures.detections) + " dets)"
+                                  : figures.name + ": no ground truth, AP undefined";
     text(image, title, cv::Point(kPlot.x, 30), 0.55);
     if (figures.curve.empty()) {
         return image;

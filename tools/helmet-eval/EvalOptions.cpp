@@ -14,8 +14,8 @@ namespace heval {
 namespace {
 
 constexpr std::array<std::string_view, 14> kValueOptions{
-    "model", "images", "video", "labels", "classes", "exclude", "detect-threshold",
-    "threshold", "iou", "camera", "frames", "json", "curves", "optimize"};
+    "model",     "images", "video",  "labels", "classes", "exclude", "detect-threshold",
+    "threshold", "iou",    "camera", "frames", "json",    "curves",  "optimize"};
 constexpr std::array<std::string_view, 3> kHelpOptions{"help", "h", "?"};
 
 bool contains(const auto& list, std::string_view name) {
@@ -68,26 +68,29 @@ Number parseNumber(const std::string& text, const std::string& option) {
 }
 
 void printUsage(const std::string& defaultModelDirectory) {
-    std::cout
-        << "helmet-eval: scores a ZORCustomHMD detector against labelled images or a labelled video.\n"
-           "Usage: helmet-eval (--images DIR | --video FILE --labels FILE) [options]\n"
-           "Options take --name=value or --name value.\n"
-           "  --images DIR            folder with images/ and labels/ (YOLO: class cx cy w h, or polygons)\n"
-           "  --video FILE            video to score, with\n"
-           "  --labels FILE           its ground truth: frame class cx cy w h in video pixels\n"
-           "  --classes MAP           dataset class id to detector class, default " << defaultClassMap << "\n"
-           "  --exclude FILE          image paths to leave out (matched by file name)\n"
-           "  --model DIR             model folder, default " << defaultModelDirectory << "\n"
-           "  --detect-threshold T    confidence threshold passed to Initialize, default 0.05\n"
-           "  --threshold T           operating threshold for precision, recall, F1, default 0.6\n"
-           "  --iou T                 IoU for precision, recall, F1, default 0.5\n"
-           "  --camera ID             camera identifier passed to RunInference, default helmet-eval\n"
-           "  --frames N              at most N frames or images, default 0 (all)\n"
-           "  --optimize              call OptimizeModel(true) before the first call\n"
-           "  --json FILE             also write every figure to FILE\n"
-           "  --curves DIR            write pr-CLASS.png precision-recall curves into DIR\n"
-           "  --help                  this help\n"
-           "Exit status: 0 done, 1 the run failed, 2 a bad option, model or input.\n";
+    std::cout << "helmet-eval: scores a ZORCustomHMD detector against labelled images or a labelled video.\n"
+                 "Usage: helmet-eval (--images DIR | --video FILE --labels FILE) [options]\n"
+                 "Options take --name=value or --name value.\n"
+                 "  --images DIR            folder with images/ and labels/ (YOLO: class cx cy w h, or polygons)\n"
+                 "  --video FILE            video to score, with\n"
+                 "  --labels FILE           its ground truth: frame class cx cy w h in video pixels\n"
+                 "  --classes MAP           dataset class id to detector class, default "
+              << defaultClassMap
+              << "\n"
+                 "  --exclude FILE          image paths to leave out (matched by file name)\n"
+                 "  --model DIR             model folder, default "
+              << defaultModelDirectory
+              << "\n"
+                 "  --detect-threshold T    confidence threshold passed to Initialize, default 0.05\n"
+                 "  --threshold T           operating threshold for precision, recall, F1, default 0.6\n"
+                 "  --iou T                 IoU for precision, recall, F1, default 0.5\n"
+                 "  --camera ID             camera identifier passed to RunInference, default helmet-eval\n"
+                 "  --frames N              at most N frames or images, default 0 (all)\n"
+                 "  --optimize              call OptimizeModel(true) before the first call\n"
+                 "  --json FILE             also write every figure to FILE\n"
+                 "  --curves DIR            write pr-CLASS.png precision-recall curves into DIR\n"
+                 "  --help                  this help\n"
+                 "Exit status: 0 done, 1 the run failed, 2 a bad option, model or input.\n";
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 namespace heval {
 
 struct Options {
-    std::string modelDirectory;     // model.yml + ONNX file
-    std::string imagesFolder;       // with images/ and labels/; or
-    std::string video;              // with labelsFile
+    std::string modelDirectory;  // model.yml + ONNX file
+    std::string imagesFolder;    // with images/ and labels/; or
+    std::string video;           // with labelsFile
     std::string labelsFile;
     std::string classMap;           // "ID:NAME,..."; empty: 0:helmet,1:head
     std::string excludeFile;        // image folder only
@@ -17,8 +17,8 @@ struct Options {
     double threshold = 0.6;         // operating threshold for precision, recall and F1
     double iou = 0.5;               // IoU for precision, recall and F1
     std::string cameraId = "helmet-eval";
-    long frameLimit = 0;            // 0: all frames or images
-    bool optimize = false;          // OptimizeModel(true) before the first call
+    long frameLimit = 0;    // 0: all frames or images
+    bool optimize = false;  // OptimizeModel(true) before the first call
     std::string jsonFile;
     std::string curvesFolder;
 };

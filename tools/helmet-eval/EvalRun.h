@@ -11,16 +11,16 @@ namespace heval {
 
 struct EvalReport {
     std::string modelDirectory;
-    std::string data;        // what was scored, e.g. "site/test: 412 images (3 excluded)"
+    std::string data;  // what was scored, e.g. "site/test: 412 images (3 excluded)"
     bool video = false;
-    long frames = 0;         // images or frames scored
+    long frames = 0;  // images or frames scored
     long excluded = 0;
     float detectThreshold = 0.0f;
     double threshold = 0.0;
     double iou = 0.0;
     double meanInferenceMs = 0.0;
     std::vector<ClassFigures> classes;
-    double meanAp50 = undefined;     // over the classes with ground truth
+    double meanAp50 = undefined;  // over the classes with ground truth
     double meanAp50to95 = undefined;
 };
 

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::array<std::string_view, 11> kImageExtensions{".png",  ".jpg", ".jpeg", ".bmp", ".tif", ".tiff",
-                                                             ".webp", ".ppm", ".pgm",  ".pnm", ".jp2"};
+                                                            ".webp", ".ppm", ".pgm",  ".pnm", ".jp2"};
 
 bool isImageFile(const fs::path& path) {
     std::string extension = path.extension().string();
@@ -108,7 +108,8 @@ public:
     LabelledVideo(const Options& options, const ClassMap& classes)
         : path_(options.video),
           labelsFile_(options.labelsFile),
-          labels_(readRendererLabels(options.labelsFile, classes)), limit_(options.frameLimit) {
+          labels_(readRendererLabels(options.labelsFile, classes)),
+          limit_(options.frameLimit) {
         std::error_code error;
         if (!fs::is_regular_file(path_, error)) {
             throw UserError("video not found: " + path_);

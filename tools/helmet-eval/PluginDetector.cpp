@@ -38,8 +38,7 @@ private:
 
 }  // namespace
 
-PluginDetector::PluginDetector(const std::string& modelDirectory, float threshold, bool optimize)
-    : plugin_(library_) {
+PluginDetector::PluginDetector(const std::string& modelDirectory, float threshold, bool optimize) : plugin_(library_) {
     std::error_code error;
     if (!std::filesystem::is_directory(modelDirectory, error)) {
         throw UserError("model folder not found: " + modelDirectory);
@@ -61,7 +60,9 @@ PluginDetector::PluginDetector(const std::string& modelDirectory, float threshol
     }
 }
 
-PluginDetector::~PluginDetector() { plugin_.Destroy(); }
+PluginDetector::~PluginDetector() {
+    plugin_.Destroy();
+}
 
 std::vector<CustomObject> PluginDetector::detect(const cv::Mat& frame, const std::string& cameraId) {
     return plugin_.RunInference(frame, cameraId);

@@ -40,18 +40,32 @@ std::string plain(double value) {
 
 }  // namespace
 
-std::string jsonNumber(double value) { return shortest(value); }
-std::string jsonNumber(float value) { return shortest(value); }
+std::string jsonNumber(double value) {
+    return shortest(value);
+}
+std::string jsonNumber(float value) {
+    return shortest(value);
+}
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char escaped[8];
@@ -84,22 +98,23 @@ void printTable(std::ostream& out, const EvalReport& report) {
     out << std::left << std::setw(static_cast<int>(nameWidth)) << "class" << std::right << std::setw(8) << "GT"
         << std::setw(8) << "dets" << std::setw(std::max(10, static_cast<int>(atThreshold.size()) + 1)) << atThreshold
         << std::setw(8) << "AP50" << std::setw(9) << "AP50:95" << std::setw(11) << "precision" << std::setw(8)
-        << "recall" << std::setw(8) << "F1" << "\n";
+        << "recall" << std::setw(8) << "F1"
+        << "\n";
     for (const ClassFigures& figures : report.classes) {
         out << std::left << std::setw(static_cast<int>(nameWidth)) << figures.name << std::right << std::setw(8)
             << figures.groundTruth << std::setw(8) << figures.detections
             << std::setw(std::max(10, static_cast<int>(atThreshold.size()) + 1)) << figures.detectionsAtThreshold
             << std::setw(8) << figure(figures.ap50) << std::setw(9) << figure(figures.ap50to95) << std::setw(11)
-            << figure(figures.precision) << std::setw(8) << figure(figures.recall) << std::setw(8)
-            << figure(figures.f1) << "\n";
+            << figure(figures.precision) << std::setw(8) << figure(figures.recall) << std::setw(8) << figure(figures.f1)
+            << "\n";
     }
     for (const ClassFigures& figures : report.classes) {
         if (figures.groundTruth == 0) {
             out << figures.name << ": no ground truth, AP and recall undefined\n";
         }
     }
-    out << "\nmean AP50 over classes with ground truth: " << figure(report.meanAp50)
-        << " (AP50:95 " << figure(report.meanAp50to95) << ")\n"
+    out << "\nmean AP50 over classes with ground truth: " << figure(report.meanAp50) << " (AP50:95 "
+        << figure(report.meanAp50to95) << ")\n"
         << "AP: COCO 101-point interpolation; AP50:95 averages IoU 0.50, 0.55, ..., 0.95.\n"
         << "-: undefined (AP and recall: the class has no ground truth; precision: no detections at the "
            "operating threshold).\n";
@@ -130,8 +145,9 @@ void writeJson(std::ostream& out, const EvalReport& report) {
             out << (t ? ", " : "") << jsonNumber(figures.apAtIou[t]);
         }
         out << "], \"truePositives\": " << figures.truePositives << ", \"falsePositives\": " << figures.falsePositives
-            << ", \"falseNegatives\": " << figures.falseNegatives << ", \"precision\": " << jsonNumber(figures.precision)
-            << ", \"recall\": " << jsonNumber(figures.recall) << ", \"f1\": " << jsonNumber(figures.f1) << "}";
+            << ", \"falseNegatives\": " << figures.falseNegatives
+            << ", \"precision\": " << jsonNumber(figures.precision) << ", \"recall\": " << jsonNumber(figures.recall)
+            << ", \"f1\": " << jsonNumber(figures.f1) << "}";
     }
     out << "\n  ]\n}\n";
 }

@@ -21,8 +21,7 @@ constexpr int kSupersample = 3;
 // Detector input pixels per 1080p pixel.
 constexpr double kNetPerFrame = 320.0 / 1920.0;
 
-std::string stem(int i)
-{
+std::string stem(int i) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%06d", i);
     return buf;
@@ -31,22 +30,20 @@ std::string stem(int i)
 // YOLO format: `class cx cy w h`, normalised by the image size, as real
 // datasets (and helmet-eval) read them.
 bool writeLabels(const std::filesystem::path& file, const std::vector<Label>& labels, double scale, double minSide,
-                 cv::Size image)
-{
+                 cv::Size image) {
     std::ofstream out(file);
     out.precision(8);
     for (const auto& l : labels) {
         const double w = l.box.width * scale, h = l.box.height * scale;
         if (w < minSide || h < minSide)
             continue;
-        out << l.cls << ' ' << (l.box.x * scale + w / 2) / image.width << ' ' << (l.box.y * scale + h / 2) / image.height
-            << ' ' << w / image.width << ' ' << h / image.height << '\n';
+        out << l.cls << ' ' << (l.box.x * scale + w / 2) / image.width << ' '
+            << (l.box.y * scale + h / 2) / image.height << ' ' << w / image.width << ' ' << h / image.height << '\n';
     }
     return static_cast<bool>(out);
 }
 
-bool prepare(const std::string& dir)
-{
+bool prepare(const std::string& dir) {
     if (dir.empty()) {
         std::cerr << "--out is required\n";
         return false;
@@ -62,8 +59,7 @@ bool prepare(const std::string& dir)
 }
 
 template <typename Render>
-int writeAll(const std::string& outDir, int count, const std::string& ext, Render&& render)
-{
+int writeAll(const std::string& outDir, int count, const std::string& ext, Render&& render) {
     if (!prepare(outDir))
         return 1;
     const auto t0 = std::chrono::steady_clock::now();
@@ -74,7 +70,8 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
         double scale = 1.0;
         render(i, img, labels, scale);
         const std::string name = stem(i);
-        if (!cv::imwrite((root / "images" / (name + ext)).string(), img, {cv::IMWRITE_JPEG_QUALITY, 92, cv::IMWRITE_PNG_COMPRESSION, 1}) ||
+        if (!cv::imwrite((root / "images" / (name + ext)).string(), img,
+                         {cv::IMWRITE_JPEG_QUALITY, 92, cv::IMWRITE_PNG_COMPRESSION, 1}) ||
             !writeLabels(root / "labels" / (name + ".txt"), labels, scale, 2.0, img.size())) {
             std::cerr << "cannot write item " << i << " under " << outDir << '\n';
             return 1;
@@ -87,10 +84,9 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-int writeDataset(const DatasetOptions& opt)
-{
+int writeDataset(const DatasetOptions& opt) {
     SceneParams params;
     const int k = kSupersample;
     params.canvas = {opt.size * k, opt.size * k};
@@ -99,31 +95,32 @@ int writeDataset(const DatasetOptions& opt)
     params.maxHead = 36.f * k;
     params.focusMin = 8.f * k;
     params.focusMax = 22.f * k;
-    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i, cv::Mat& img, std::vector<Label>& labels, double& scale) {
-        Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
-        const Scene s = randomScene(rng, params);
-        const cv::Mat big = renderScene(s, rng, k);
-        cv::resize(big, img, {opt.size, opt.size}, 0, 0, cv::INTER_AREA);
-        labels = sceneLabels(s.people, s.canvas);
-        scale = 1.0 / k;
-    });
+    return writeAll(opt.outDir, opt.count, opt.ext,
+                    [&](int i, cv::Mat& img, std::vector<Label>& labels, double& scale) {
+                        Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
+                        const Scene s = randomScene(rng, params);
+                        const cv::Mat big = renderScene(s, rng, k);
+                        cv::resize(big, img, {opt.size, opt.size}, 0, 0, cv::INTER_AREA);
+                        labels = sceneLabels(s.people, s.canvas);
+                        scale = 1.0 / k;
+                    });
 }
 
-int writeFrames(const FramesOptions& opt)
-{
+int writeFrames(const FramesOptions& opt) {
     SceneParams params;
     params.canvas = {1920, 1080};
     params.minHead = 36.f;
     params.maxHead = 160.f;
     params.focusMin = 54.f;
     params.focusMax = 120.f;
-    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i, cv::Mat& img, std::vector<Label>& labels, double& scale) {
-        Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
-        const Scene s = randomScene(rng, params);
-        img = renderScene(s, rng, 1.0 / kNetPerFrame);
-        labels = sceneLabels(s.people, s.canvas);
-        scale = 1.0;
-    });
+    return writeAll(opt.outDir, opt.count, opt.ext,
+                    [&](int i, cv::Mat& img, std::vector<Label>& labels, double& scale) {
+                        Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
+                        const Scene s = randomScene(rng, params);
+                        img = renderScene(s, rng, 1.0 / kNetPerFrame);
+                        labels = sceneLabels(s.people, s.canvas);
+                        scale = 1.0;
+                    });
 }
 
-} // namespace hmdr
+}  // namespace hmdr

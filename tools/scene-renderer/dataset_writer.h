@@ -11,7 +11,7 @@ struct DatasetOptions {
     std::string outDir;
     int count = 1000;
     std::uint64_t seed = 1;
-    int size = 256;           // square side of the written images
+    int size = 256;  // square side of the written images
     std::string ext = ".png";
 };
 
@@ -27,4 +27,4 @@ struct FramesOptions {
 
 int writeFrames(const FramesOptions& opt);
 
-} // namespace hmdr
+}  // namespace hmdr

@@ -12,47 +12,48 @@ namespace {
 constexpr int kShift = 4;
 constexpr float kOne = 1 << kShift;
 
-cv::Point fx(cv::Point2f p) { return {cvRound(p.x * kOne), cvRound(p.y * kOne)}; }
-cv::Size fx(float ax, float ay) { return {std::max(1, cvRound(ax * kOne)), std::max(1, cvRound(ay * kOne))}; }
-int thick(float t) { return std::max(1, cvRound(t)); }
+cv::Point fx(cv::Point2f p) {
+    return {cvRound(p.x * kOne), cvRound(p.y * kOne)};
+}
+cv::Size fx(float ax, float ay) {
+    return {std::max(1, cvRound(ax * kOne)), std::max(1, cvRound(ay * kOne))};
+}
+int thick(float t) {
+    return std::max(1, cvRound(t));
+}
 
-cv::Scalar shade(const cv::Scalar& c, double f)
-{
+cv::Scalar shade(const cv::Scalar& c, double f) {
     return {std::min(255.0, c[0] * f), std::min(255.0, c[1] * f), std::min(255.0, c[2] * f)};
 }
-cv::Scalar mix(const cv::Scalar& a, const cv::Scalar& b, double t) { return a * (1 - t) + b * t; }
+cv::Scalar mix(const cv::Scalar& a, const cv::Scalar& b, double t) {
+    return a * (1 - t) + b * t;
+}
 
 // Float-coordinate drawing with sub-pixel precision and anti-aliasing.
 class Painter {
 public:
     explicit Painter(cv::Mat& img) : img_(img) {}
-    void ellipse(cv::Point2f c, float ax, float ay, double a0, double a1, const cv::Scalar& col, double angle = 0)
-    {
+    void ellipse(cv::Point2f c, float ax, float ay, double a0, double a1, const cv::Scalar& col, double angle = 0) {
         cv::ellipse(img_, fx(c), fx(ax, ay), angle, a0, a1, col, cv::FILLED, cv::LINE_AA, kShift);
     }
-    void fullEllipse(cv::Point2f c, float ax, float ay, const cv::Scalar& col, double angle = 0)
-    {
+    void fullEllipse(cv::Point2f c, float ax, float ay, const cv::Scalar& col, double angle = 0) {
         ellipse(c, ax, ay, 0, 360, col, angle);
     }
     void upperHalf(cv::Point2f c, float ax, float ay, const cv::Scalar& col) { ellipse(c, ax, ay, 180, 360, col); }
-    void arc(cv::Point2f c, float ax, float ay, double a0, double a1, const cv::Scalar& col, float t)
-    {
+    void arc(cv::Point2f c, float ax, float ay, double a0, double a1, const cv::Scalar& col, float t) {
         cv::ellipse(img_, fx(c), fx(ax, ay), 0, a0, a1, col, thick(t), cv::LINE_AA, kShift);
     }
-    void line(cv::Point2f a, cv::Point2f b, const cv::Scalar& col, float t)
-    {
+    void line(cv::Point2f a, cv::Point2f b, const cv::Scalar& col, float t) {
         cv::line(img_, fx(a), fx(b), col, thick(t), cv::LINE_AA, kShift);
     }
-    void poly(const std::vector<cv::Point2f>& pts, const cv::Scalar& col)
-    {
+    void poly(const std::vector<cv::Point2f>& pts, const cv::Scalar& col) {
         std::vector<cv::Point> q;
         q.reserve(pts.size());
         for (const auto& p : pts)
             q.push_back(fx(p));
         cv::fillConvexPoly(img_, q, col, cv::LINE_AA, kShift);
     }
-    void rect(float x0, float y0, float x1, float y1, const cv::Scalar& col)
-    {
+    void rect(float x0, float y0, float x1, float y1, const cv::Scalar& col) {
         poly({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}, col);
     }
 
@@ -61,8 +62,7 @@ private:
 };
 
 // Glossy top-half dome lit from the upper left (light = -1) or right (+1).
-void shadedDome(Painter& pt, cv::Point2f base, float ax, float ay, const cv::Scalar& col, float light, bool gloss)
-{
+void shadedDome(Painter& pt, cv::Point2f base, float ax, float ay, const cv::Scalar& col, float light, bool gloss) {
     static constexpr double shades[4] = {0.7, 0.86, 1.0, 1.1};
     for (int k = 0; k < 4; ++k) {
         const float s = 1.f - 0.14f * static_cast<float>(k);
@@ -74,8 +74,7 @@ void shadedDome(Painter& pt, cv::Point2f base, float ax, float ay, const cv::Sca
                        mix(col, {255, 255, 255}, 0.55));
 }
 
-void shadedBall(Painter& pt, cv::Point2f c, float r, const cv::Scalar& col)
-{
+void shadedBall(Painter& pt, cv::Point2f c, float r, const cv::Scalar& col) {
     static constexpr double shades[4] = {0.65, 0.82, 0.97, 1.08};
     for (int k = 0; k < 4; ++k) {
         const float s = 1.f - 0.16f * static_cast<float>(k);
@@ -84,8 +83,7 @@ void shadedBall(Painter& pt, cv::Point2f c, float r, const cv::Scalar& col)
     pt.fullEllipse({c.x - 0.4f * r, c.y - 0.42f * r}, 0.12f * r, 0.1f * r, mix(col, {255, 255, 255}, 0.5));
 }
 
-void verticalGradient(cv::Mat& img, int y0, int y1, const cv::Scalar& top, const cv::Scalar& bottom)
-{
+void verticalGradient(cv::Mat& img, int y0, int y1, const cv::Scalar& top, const cv::Scalar& bottom) {
     y0 = std::clamp(y0, 0, img.rows);
     y1 = std::clamp(y1, 0, img.rows);
     for (int y = y0; y < y1; ++y)
@@ -93,8 +91,7 @@ void verticalGradient(cv::Mat& img, int y0, int y1, const cv::Scalar& top, const
 }
 
 // Multiplies by smooth random blotches: dirt, stains, uneven light.
-void modulate(cv::Mat& img, Rng& rng, double strength, int cellsMin, int cellsMax)
-{
+void modulate(cv::Mat& img, Rng& rng, double strength, int cellsMin, int cellsMax) {
     cv::RNG cvr(rng.next());
     cv::Mat small(rng.uniformInt(cellsMin, cellsMax), rng.uniformInt(cellsMin, cellsMax), CV_32F);
     cvr.fill(small, cv::RNG::NORMAL, 128.0, 128.0 * strength);
@@ -106,14 +103,12 @@ void modulate(cv::Mat& img, Rng& rng, double strength, int cellsMin, int cellsMa
     cv::multiply(img, big3, img, 1.0 / 128.0);
 }
 
-cv::Scalar randomGrey(Rng& rng, double lo, double hi)
-{
+cv::Scalar randomGrey(Rng& rng, double lo, double hi) {
     const double g = rng.uniform(lo, hi);
     return {g * rng.uniform(0.92, 1.08), g * rng.uniform(0.95, 1.05), g * rng.uniform(0.92, 1.08)};
 }
 
-void drawScaffold(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1, float unit)
-{
+void drawScaffold(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1, float unit) {
     static constexpr double paints[5][3] = {
         {165, 165, 170}, {0, 190, 235}, {10, 110, 230}, {180, 100, 30}, {120, 120, 125}};
     const auto& pc = rng.pick(paints);
@@ -132,9 +127,9 @@ void drawScaffold(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1,
             pt.line({x, y1}, {x + sx, std::max(y0, y1 - sy * 2)}, shade(col, 0.8), t);
 }
 
-void drawBuilding(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1, float unit)
-{
-    const cv::Scalar wall = rng.chance(0.7) ? randomGrey(rng, 110, 200) : cv::Scalar(60, 80, 150) * rng.uniform(0.7, 1.2);
+void drawBuilding(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1, float unit) {
+    const cv::Scalar wall =
+        rng.chance(0.7) ? randomGrey(rng, 110, 200) : cv::Scalar(60, 80, 150) * rng.uniform(0.7, 1.2);
     pt.rect(x0, y0, x1, y1, wall);
     const float cw = unit * rng.uniformF(1.2, 3.5), ch = unit * rng.uniformF(1.2, 3.0);
     const cv::Scalar hole = rng.chance(0.5) ? cv::Scalar(35, 35, 40) : cv::Scalar(140, 110, 80);
@@ -147,12 +142,13 @@ void drawBuilding(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1,
             pt.line({x0, y}, {x1, y}, shade(wall, 0.8), std::max(1.f, unit * 0.08f));
 }
 
-void drawFence(Painter& pt, Rng& rng, float W, float y0, float y1, float unit)
-{
+void drawFence(Painter& pt, Rng& rng, float W, float y0, float y1, float unit) {
     const double u = rng.uniform();
     const int kind = u < 0.25 ? 0 : u < 0.55 ? 1 : 2;
     if (kind == 0) {  // hoarding panels
-        const cv::Scalar col = rng.chance(0.5) ? randomGrey(rng, 150, 230) : cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
+        const cv::Scalar col = rng.chance(0.5)
+                                   ? randomGrey(rng, 150, 230)
+                                   : cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
         pt.rect(0, y0, W, y1, col);
         for (float x = rng.uniformF(0, 3 * unit); x < W; x += unit * rng.uniformF(2, 5))
             pt.line({x, y0}, {x, y1}, shade(col, 0.7), std::max(1.f, 0.06f * unit));
@@ -168,8 +164,7 @@ void drawFence(Painter& pt, Rng& rng, float W, float y0, float y1, float unit)
     }
 }
 
-void drawCrane(Painter& pt, Rng& rng, float W, float horizon, float unit)
-{
+void drawCrane(Painter& pt, Rng& rng, float W, float horizon, float unit) {
     const cv::Scalar col = rng.chance(0.6) ? cv::Scalar(0, 190, 240) : randomGrey(rng, 150, 230);
     const float mx = rng.uniformF(0, W), top = horizon * rng.uniformF(0.05, 0.4);
     const float mw = unit * rng.uniformF(0.5, 1.2), t = std::max(1.f, unit * 0.05f);
@@ -184,14 +179,14 @@ void drawCrane(Painter& pt, Rng& rng, float W, float horizon, float unit)
         pt.line({x, top}, {x + mw, top + mw}, col, t);
 }
 
-} // namespace
+}  // namespace
 
-void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horizonFrac)
-{
+void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horizonFrac) {
     const float W = static_cast<float>(img.cols), H = static_cast<float>(img.rows);
     if (plain) {
-        const cv::Scalar c = rng.chance(0.6) ? cv::Scalar::all(rng.uniform(10, 245))
-                                             : cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
+        const cv::Scalar c = rng.chance(0.6)
+                                 ? cv::Scalar::all(rng.uniform(10, 245))
+                                 : cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
         img.setTo(c);
         if (rng.chance(0.4))
             verticalGradient(img, 0, img.rows, shade(c, rng.uniform(0.8, 1.2)), shade(c, rng.uniform(0.8, 1.2)));
@@ -214,7 +209,8 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horiz
     static constexpr double grounds[4][3] = {{60, 90, 120}, {140, 140, 135}, {95, 110, 120}, {70, 75, 80}};
     const auto& gc = rng.pick(grounds);
     const cv::Scalar ground = cv::Scalar(gc[0], gc[1], gc[2]) * rng.uniform(0.8, 1.25);
-    verticalGradient(img, horizon, img.rows, shade(ground, rng.uniform(0.8, 1.1)), shade(ground, rng.uniform(0.9, 1.2)));
+    verticalGradient(img, horizon, img.rows, shade(ground, rng.uniform(0.8, 1.1)),
+                     shade(ground, rng.uniform(0.9, 1.2)));
     if (horizon > 0 && rng.chance(0.3))
         drawCrane(pt, rng, W, static_cast<float>(horizon), unit);
     const int nBuildings = horizon > 0 ? rng.uniformInt(0, 4) : rng.uniformInt(0, 1);
@@ -241,113 +237,120 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horiz
         const cv::Point2f p(rng.uniformF(0, W), rng.uniformF(horizon, H));
         const float s = unit * rng.uniformF(0.5, 4.0);
         switch (rng.uniformInt(0, 3)) {
-        case 0:
-            pt.fullEllipse(p, s, s * rng.uniformF(0.15, 0.4), shade(ground, rng.uniform(0.6, 1.3)));
-            break;
-        case 1:
-            pt.line(p, {p.x + s * 2, p.y + rng.uniformF(-s, s) * 0.3f}, cv::Scalar(50, 85, 125) * rng.uniform(0.7, 1.3), s * 0.15f);
-            break;
-        case 2:
-            for (int k = 0; k < 5; ++k)
-                pt.line({p.x, p.y + k * 0.06f * s}, {p.x + 2 * s, p.y + k * 0.06f * s + s * 0.1f}, cv::Scalar(40, 50, 90),
-                        std::max(1.f, 0.03f * s));
-            break;
-        default:
-            pt.fullEllipse(p, s * 0.8f, s * 0.4f, randomGrey(rng, 80, 170), rng.uniform(-20, 20));
-            break;
+            case 0:
+                pt.fullEllipse(p, s, s * rng.uniformF(0.15, 0.4), shade(ground, rng.uniform(0.6, 1.3)));
+                break;
+            case 1:
+                pt.line(p, {p.x + s * 2, p.y + rng.uniformF(-s, s) * 0.3f},
+                        cv::Scalar(50, 85, 125) * rng.uniform(0.7, 1.3), s * 0.15f);
+                break;
+            case 2:
+                for (int k = 0; k < 5; ++k)
+                    pt.line({p.x, p.y + k * 0.06f * s}, {p.x + 2 * s, p.y + k * 0.06f * s + s * 0.1f},
+                            cv::Scalar(40, 50, 90), std::max(1.f, 0.03f * s));
+                break;
+            default:
+                pt.fullEllipse(p, s * 0.8f, s * 0.4f, randomGrey(rng, 80, 170), rng.uniform(-20, 20));
+                break;
         }
     }
     modulate(img, rng, rng.uniform(0.04, 0.16), 3, 24);
 }
 
-void drawClutter(cv::Mat& img, const Clutter& c)
-{
+void drawClutter(cv::Mat& img, const Clutter& c) {
     Painter pt(img);
     const float s = c.size;
     const cv::Point2f p = c.pos;
     const cv::Scalar white(235, 235, 235), black(25, 25, 25);
     switch (c.kind) {
-    case ClutterKind::Cone: {
-        const cv::Scalar orange = c.variant == 0 ? cv::Scalar(30, 40, 210) : cv::Scalar(10, 100, 245);
-        const float top = p.y - s / 2, bot = p.y + s / 2, bw = 0.35f * s * c.aspect, tw = 0.06f * s;
-        pt.rect(p.x - bw * 1.3f, bot - 0.08f * s, p.x + bw * 1.3f, bot, shade(orange, 0.6));
-        pt.poly({{p.x - tw, top}, {p.x + tw, top}, {p.x + bw, bot - 0.08f * s}, {p.x - bw, bot - 0.08f * s}}, orange);
-        auto at = [&](float t) { return tw + (bw - tw) * t; };
-        for (float t : {0.35f, 0.65f})
-            pt.poly({{p.x - at(t), top + t * s * 0.92f}, {p.x + at(t), top + t * s * 0.92f},
-                     {p.x + at(t + 0.12f), top + (t + 0.12f) * s * 0.92f}, {p.x - at(t + 0.12f), top + (t + 0.12f) * s * 0.92f}},
-                    white);
-        break;
-    }
-    case ClutterKind::Ball:
-        shadedBall(pt, p, s * 0.4f, c.colour);
-        break;
-    case ClutterKind::Dome: {
-        const float ax = 0.5f * s, ay = 0.5f * s * c.aspect;
-        shadedDome(pt, p, ax, ay, c.colour, -1.f, c.variant < 2);
-        if (c.variant % 2 == 0)
-            pt.fullEllipse(p, ax * 1.2f, 0.07f * s, shade(c.colour, 0.85));
-        break;
-    }
-    case ClutterKind::Disc:
-        pt.fullEllipse(p, 0.45f * s, 0.45f * s * (c.variant == 0 ? c.aspect : 1.f), c.colour);
-        if (c.variant == 1)
-            pt.fullEllipse(p, 0.3f * s, 0.3f * s, shade(c.colour, 0.75));
-        if (c.variant == 2)
-            pt.arc(p, 0.45f * s, 0.45f * s, 0, 360, black, std::max(1.f, 0.05f * s));
-        break;
-    case ClutterKind::Barrel: {
-        const float w = 0.35f * s, h = 0.5f * s;
-        pt.rect(p.x - w, p.y - h, p.x + w, p.y + h, c.colour);
-        pt.rect(p.x - w * 0.4f, p.y - h, p.x + w * 0.1f, p.y + h, shade(c.colour, 1.12));
-        for (float t : {-0.5f, 0.3f})
-            pt.rect(p.x - w, p.y + t * h, p.x + w, p.y + (t + 0.12f) * h, c.variant == 0 ? white : shade(c.colour, 0.7));
-        pt.fullEllipse({p.x, p.y - h}, w, 0.2f * w, shade(c.colour, 0.8));
-        break;
-    }
-    case ClutterKind::Crate: {
-        const cv::Scalar wood = cv::Scalar(60, 100, 150) * (0.8 + 0.1 * c.variant);
-        pt.rect(p.x - 0.5f * s, p.y - 0.4f * s * c.aspect, p.x + 0.5f * s, p.y + 0.4f * s * c.aspect, wood);
-        for (int k = -2; k <= 2; ++k)
-            pt.line({p.x - 0.5f * s, p.y + k * 0.16f * s * c.aspect}, {p.x + 0.5f * s, p.y + k * 0.16f * s * c.aspect},
-                    shade(wood, 0.6), std::max(1.f, 0.03f * s));
-        break;
-    }
-    case ClutterKind::Bucket: {
-        const float tw = 0.32f * s, bw = 0.25f * s, h = 0.38f * s;
-        const bool upside = c.variant == 3;
-        const float wt = upside ? bw : tw, wb = upside ? tw : bw;
-        pt.poly({{p.x - wt, p.y - h}, {p.x + wt, p.y - h}, {p.x + wb, p.y + h}, {p.x - wb, p.y + h}}, c.colour);
-        pt.fullEllipse({p.x, p.y - h}, wt, 0.2f * wt, upside ? shade(c.colour, 1.05) : shade(c.colour, 0.5));
-        pt.arc({p.x, p.y - h}, wt, 0.2f * wt, 0, 360, shade(c.colour, 0.8), std::max(1.f, 0.03f * s));
-        break;
-    }
-    case ClutterKind::Sign: {
-        const cv::Scalar yellow(0, 200, 240);
-        if (c.variant < 2) {
-            const float r = 0.5f * s;
-            pt.poly({{p.x, p.y - r}, {p.x + r, p.y}, {p.x, p.y + r}, {p.x - r, p.y}}, black);
-            pt.poly({{p.x, p.y - 0.85f * r}, {p.x + 0.85f * r, p.y}, {p.x, p.y + 0.85f * r}, {p.x - 0.85f * r, p.y}}, yellow);
-            pt.rect(p.x - 0.08f * r, p.y - 0.4f * r, p.x + 0.08f * r, p.y + 0.2f * r, black);
-        } else {
-            pt.rect(p.x - 0.5f * s, p.y - 0.35f * s, p.x + 0.5f * s, p.y + 0.35f * s, c.variant == 2 ? white : cv::Scalar(120, 70, 20));
-            pt.rect(p.x - 0.4f * s, p.y - 0.1f * s, p.x + 0.4f * s, p.y - 0.02f * s, c.variant == 2 ? cv::Scalar(30, 30, 200) : white);
+        case ClutterKind::Cone: {
+            const cv::Scalar orange = c.variant == 0 ? cv::Scalar(30, 40, 210) : cv::Scalar(10, 100, 245);
+            const float top = p.y - s / 2, bot = p.y + s / 2, bw = 0.35f * s * c.aspect, tw = 0.06f * s;
+            pt.rect(p.x - bw * 1.3f, bot - 0.08f * s, p.x + bw * 1.3f, bot, shade(orange, 0.6));
+            pt.poly({{p.x - tw, top}, {p.x + tw, top}, {p.x + bw, bot - 0.08f * s}, {p.x - bw, bot - 0.08f * s}},
+                    orange);
+            auto at = [&](float t) { return tw + (bw - tw) * t; };
+            for (float t : {0.35f, 0.65f})
+                pt.poly({{p.x - at(t), top + t * s * 0.92f},
+                         {p.x + at(t), top + t * s * 0.92f},
+                         {p.x + at(t + 0.12f), top + (t + 0.12f) * s * 0.92f},
+                         {p.x - at(t + 0.12f), top + (t + 0.12f) * s * 0.92f}},
+                        white);
+            break;
         }
-        pt.line({p.x, p.y + 0.5f * s}, {p.x, p.y + 1.2f * s}, cv::Scalar(120, 120, 120), std::max(1.f, 0.05f * s));
-        break;
-    }
-    case ClutterKind::Reel: {
-        const cv::Scalar wood(70, 120, 170);
-        pt.fullEllipse(p, 0.5f * s, 0.5f * s, wood);
-        pt.fullEllipse(p, 0.3f * s, 0.3f * s, c.colour);
-        pt.fullEllipse(p, 0.08f * s, 0.08f * s, shade(wood, 0.4));
-        break;
-    }
+        case ClutterKind::Ball:
+            shadedBall(pt, p, s * 0.4f, c.colour);
+            break;
+        case ClutterKind::Dome: {
+            const float ax = 0.5f * s, ay = 0.5f * s * c.aspect;
+            shadedDome(pt, p, ax, ay, c.colour, -1.f, c.variant < 2);
+            if (c.variant % 2 == 0)
+                pt.fullEllipse(p, ax * 1.2f, 0.07f * s, shade(c.colour, 0.85));
+            break;
+        }
+        case ClutterKind::Disc:
+            pt.fullEllipse(p, 0.45f * s, 0.45f * s * (c.variant == 0 ? c.aspect : 1.f), c.colour);
+            if (c.variant == 1)
+                pt.fullEllipse(p, 0.3f * s, 0.3f * s, shade(c.colour, 0.75));
+            if (c.variant == 2)
+                pt.arc(p, 0.45f * s, 0.45f * s, 0, 360, black, std::max(1.f, 0.05f * s));
+            break;
+        case ClutterKind::Barrel: {
+            const float w = 0.35f * s, h = 0.5f * s;
+            pt.rect(p.x - w, p.y - h, p.x + w, p.y + h, c.colour);
+            pt.rect(p.x - w * 0.4f, p.y - h, p.x + w * 0.1f, p.y + h, shade(c.colour, 1.12));
+            for (float t : {-0.5f, 0.3f})
+                pt.rect(p.x - w, p.y + t * h, p.x + w, p.y + (t + 0.12f) * h,
+                        c.variant == 0 ? white : shade(c.colour, 0.7));
+            pt.fullEllipse({p.x, p.y - h}, w, 0.2f * w, shade(c.colour, 0.8));
+            break;
+        }
+        case ClutterKind::Crate: {
+            const cv::Scalar wood = cv::Scalar(60, 100, 150) * (0.8 + 0.1 * c.variant);
+            pt.rect(p.x - 0.5f * s, p.y - 0.4f * s * c.aspect, p.x + 0.5f * s, p.y + 0.4f * s * c.aspect, wood);
+            for (int k = -2; k <= 2; ++k)
+                pt.line({p.x - 0.5f * s, p.y + k * 0.16f * s * c.aspect},
+                        {p.x + 0.5f * s, p.y + k * 0.16f * s * c.aspect}, shade(wood, 0.6), std::max(1.f, 0.03f * s));
+            break;
+        }
+        case ClutterKind::Bucket: {
+            const float tw = 0.32f * s, bw = 0.25f * s, h = 0.38f * s;
+            const bool upside = c.variant == 3;
+            const float wt = upside ? bw : tw, wb = upside ? tw : bw;
+            pt.poly({{p.x - wt, p.y - h}, {p.x + wt, p.y - h}, {p.x + wb, p.y + h}, {p.x - wb, p.y + h}}, c.colour);
+            pt.fullEllipse({p.x, p.y - h}, wt, 0.2f * wt, upside ? shade(c.colour, 1.05) : shade(c.colour, 0.5));
+            pt.arc({p.x, p.y - h}, wt, 0.2f * wt, 0, 360, shade(c.colour, 0.8), std::max(1.f, 0.03f * s));
+            break;
+        }
+        case ClutterKind::Sign: {
+            const cv::Scalar yellow(0, 200, 240);
+            if (c.variant < 2) {
+                const float r = 0.5f * s;
+                pt.poly({{p.x, p.y - r}, {p.x + r, p.y}, {p.x, p.y + r}, {p.x - r, p.y}}, black);
+                pt.poly(
+                    {{p.x, p.y - 0.85f * r}, {p.x + 0.85f * r, p.y}, {p.x, p.y + 0.85f * r}, {p.x - 0.85f * r, p.y}},
+                    yellow);
+                pt.rect(p.x - 0.08f * r, p.y - 0.4f * r, p.x + 0.08f * r, p.y + 0.2f * r, black);
+            } else {
+                pt.rect(p.x - 0.5f * s, p.y - 0.35f * s, p.x + 0.5f * s, p.y + 0.35f * s,
+                        c.variant == 2 ? white : cv::Scalar(120, 70, 20));
+                pt.rect(p.x - 0.4f * s, p.y - 0.1f * s, p.x + 0.4f * s, p.y - 0.02f * s,
+                        c.variant == 2 ? cv::Scalar(30, 30, 200) : white);
+            }
+            pt.line({p.x, p.y + 0.5f * s}, {p.x, p.y + 1.2f * s}, cv::Scalar(120, 120, 120), std::max(1.f, 0.05f * s));
+            break;
+        }
+        case ClutterKind::Reel: {
+            const cv::Scalar wood(70, 120, 170);
+            pt.fullEllipse(p, 0.5f * s, 0.5f * s, wood);
+            pt.fullEllipse(p, 0.3f * s, 0.3f * s, c.colour);
+            pt.fullEllipse(p, 0.08f * s, 0.08f * s, shade(wood, 0.4));
+            break;
+        }
     }
 }
 
-void drawPerson(cv::Mat& img, const Person& p)
-{
+void drawPerson(cv::Mat& img, const Person& p) {
     Painter pt(img);
     const float H = p.headH, bs = p.bodyScale;
     const HeadGeom g = headGeom(p);
@@ -372,28 +375,42 @@ void drawPerson(cv::Mat& img, const Person& p)
     if (side) {
         const cv::Point2f hip(c.x, yh - 0.1f * H), sh(c.x - dir * 0.05f * H, ys + 0.12f * H);
         const float farArm = 0.5f * swing, nearArm = -0.5f * swing;
-        drawArm(sh, {sh.x + dir * 2.6f * H * std::sin(farArm), sh.y + 2.6f * H * std::cos(farArm)}, shade(sleeve, 0.75));
+        drawArm(sh, {sh.x + dir * 2.6f * H * std::sin(farArm), sh.y + 2.6f * H * std::cos(farArm)},
+                shade(sleeve, 0.75));
         drawLeg(hip, -0.45f * swing * dir, shade(p.trousers, 0.75));
         drawLeg(hip, 0.45f * swing * dir, p.trousers);
-        pt.poly({{c.x - sw, ys + 0.1f * H}, {c.x - sw + 0.15f * H, ys}, {c.x + sw - 0.15f * H, ys}, {c.x + sw, ys + 0.1f * H},
-                 {c.x + hw, yh}, {c.x - hw, yh}},
+        pt.poly({{c.x - sw, ys + 0.1f * H},
+                 {c.x - sw + 0.15f * H, ys},
+                 {c.x + sw - 0.15f * H, ys},
+                 {c.x + sw, ys + 0.1f * H},
+                 {c.x + hw, yh},
+                 {c.x - hw, yh}},
                 p.shirt);
         if (p.hasVest) {
-            pt.poly({{c.x - sw * 0.95f, ys + 0.15f * H}, {c.x + sw * 0.95f, ys + 0.15f * H}, {c.x + hw * 0.95f, yh - 0.15f * H},
+            pt.poly({{c.x - sw * 0.95f, ys + 0.15f * H},
+                     {c.x + sw * 0.95f, ys + 0.15f * H},
+                     {c.x + hw * 0.95f, yh - 0.15f * H},
                      {c.x - hw * 0.95f, yh - 0.15f * H}},
                     p.vest);
             for (float t : {1.2f, 1.7f})
-                pt.rect(c.x - sw * 0.95f, ys + t * H, c.x + sw * 0.95f, ys + (t + 0.12f) * H, cv::Scalar(200, 200, 200));
+                pt.rect(c.x - sw * 0.95f, ys + t * H, c.x + sw * 0.95f, ys + (t + 0.12f) * H,
+                        cv::Scalar(200, 200, 200));
         }
         drawArm(sh, {sh.x + dir * 2.6f * H * std::sin(nearArm), sh.y + 2.6f * H * std::cos(nearArm)}, sleeve);
     } else {
         for (float sgn : {-1.f, 1.f})
             drawLeg({c.x + sgn * 0.36f * H * bs, yh - 0.1f * H}, sgn * 0.03f + 0.03f * swing * sgn, p.trousers);
-        pt.poly({{c.x - sw, ys + 0.1f * H}, {c.x - sw + 0.15f * H, ys}, {c.x + sw - 0.15f * H, ys}, {c.x + sw, ys + 0.1f * H},
-                 {c.x + hw, yh}, {c.x - hw, yh}},
+        pt.poly({{c.x - sw, ys + 0.1f * H},
+                 {c.x - sw + 0.15f * H, ys},
+                 {c.x + sw - 0.15f * H, ys},
+                 {c.x + sw, ys + 0.1f * H},
+                 {c.x + hw, yh},
+                 {c.x - hw, yh}},
                 p.shirt);
         if (p.hasVest) {
-            pt.poly({{c.x - sw * 0.9f, ys + 0.12f * H}, {c.x + sw * 0.9f, ys + 0.12f * H}, {c.x + hw * 0.95f, yh - 0.15f * H},
+            pt.poly({{c.x - sw * 0.9f, ys + 0.12f * H},
+                     {c.x + sw * 0.9f, ys + 0.12f * H},
+                     {c.x + hw * 0.95f, yh - 0.15f * H},
                      {c.x - hw * 0.95f, yh - 0.15f * H}},
                     p.vest);
             for (float t : {1.2f, 1.7f})
@@ -421,74 +438,76 @@ void drawPerson(cv::Mat& img, const Person& p)
             pt.fullEllipse({c.x, c.y - 0.03f * H}, 0.37f * H, 0.45f * H, p.hair);
     } else if (side) {
         pt.fullEllipse({c.x - dir * 0.05f * H, c.y + 0.03f * H}, 0.07f * H, 0.11f * H, shade(p.skin, 0.85));
-        pt.poly({{c.x + dir * 0.33f * H, c.y - 0.04f * H}, {c.x + dir * 0.45f * H, c.y + 0.12f * H},
+        pt.poly({{c.x + dir * 0.33f * H, c.y - 0.04f * H},
+                 {c.x + dir * 0.45f * H, c.y + 0.12f * H},
                  {c.x + dir * 0.33f * H, c.y + 0.15f * H}},
                 p.skin);
         pt.fullEllipse({c.x + dir * 0.22f * H, c.y - 0.03f * H}, 0.035f * H, 0.03f * H, dark);
-        pt.line({c.x + dir * 0.24f * H, c.y + 0.28f * H}, {c.x + dir * 0.34f * H, c.y + 0.27f * H}, cv::Scalar(60, 60, 130),
-                0.03f * H);
+        pt.line({c.x + dir * 0.24f * H, c.y + 0.28f * H}, {c.x + dir * 0.34f * H, c.y + 0.27f * H},
+                cv::Scalar(60, 60, 130), 0.03f * H);
         if (hasHair && p.headwear != Headwear::Hair)
             pt.ellipse({c.x, c.y}, 0.39f * H, 0.42f * H, dir > 0 ? 110 : -70, dir > 0 ? 250 : 70, p.hair);
     } else {
         for (float sgn : {-1.f, 1.f}) {
             pt.fullEllipse({c.x + sgn * 0.15f * H, c.y - 0.02f * H}, 0.04f * H, 0.032f * H, dark);
-            pt.line({c.x + sgn * 0.08f * H, c.y - 0.1f * H}, {c.x + sgn * 0.22f * H, c.y - 0.1f * H}, shade(p.hair, 0.8),
-                    0.03f * H);
+            pt.line({c.x + sgn * 0.08f * H, c.y - 0.1f * H}, {c.x + sgn * 0.22f * H, c.y - 0.1f * H},
+                    shade(p.hair, 0.8), 0.03f * H);
         }
         pt.fullEllipse({c.x, c.y + 0.13f * H}, 0.045f * H, 0.07f * H, shade(p.skin, 0.85));
-        pt.line({c.x - 0.1f * H, c.y + 0.29f * H}, {c.x + 0.1f * H, c.y + 0.29f * H}, cv::Scalar(60, 60, 130), 0.03f * H);
+        pt.line({c.x - 0.1f * H, c.y + 0.29f * H}, {c.x + 0.1f * H, c.y + 0.29f * H}, cv::Scalar(60, 60, 130),
+                0.03f * H);
         if (p.beard)
             pt.ellipse({c.x, c.y + 0.2f * H}, 0.33f * H, 0.28f * H, 20, 160, shade(p.hair, 0.9));
     }
     // Headwear.
     switch (p.headwear) {
-    case Headwear::Hair:
-        pt.upperHalf(g.crown, g.crownAx, g.crownAy, p.hair);
-        if (side)
-            pt.ellipse(c, 0.41f * H, 0.44f * H, dir > 0 ? 90 : -90, dir > 0 ? 250 : 70, p.hair);
-        else if (p.facing == Facing::Front)
-            pt.fullEllipse({c.x + 0.08f * H, c.y - 0.3f * H}, 0.25f * H, 0.1f * H, shade(p.hair, 1.1), -15);
-        break;
-    case Headwear::Bald:
-        pt.fullEllipse({c.x - 0.1f * H, c.y - 0.33f * H}, 0.1f * H, 0.06f * H, shade(p.skin, 1.18));
-        break;
-    case Headwear::Cap:
-        shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
-        pt.fullEllipse({g.crown.x, g.crown.y - g.crownAy}, 0.05f * H, 0.03f * H, shade(p.hat, 0.7));
-        if (g.brimAx > 0.f)
-            pt.fullEllipse(g.brim, g.brimAx, g.brimAy, shade(p.hat, 0.75));
-        break;
-    case Headwear::Beanie: {
-        shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
-        const float b0 = g.crown.y - 0.16f * H;
-        pt.rect(g.crown.x - g.crownAx, b0, g.crown.x + g.crownAx, g.crown.y, shade(p.hat, 0.85));
-        for (float x = g.crown.x - g.crownAx + 0.08f * H; x < g.crown.x + g.crownAx; x += 0.1f * H)
-            pt.line({x, b0}, {x, g.crown.y}, shade(p.hat, 0.7), 0.02f * H);
-        if (g.pomR > 0.f)
-            pt.fullEllipse({g.crown.x, g.crown.y - g.crownAy}, g.pomR, g.pomR, shade(p.hat, 1.1));
-        break;
-    }
-    case Headwear::HardHat: {
-        pt.fullEllipse({g.brim.x, g.brim.y + g.brimAy + 0.02f * H}, 0.36f * H, 0.05f * H, shade(p.skin, 0.55));
-        if (p.chinStrap)
-            for (float sgn : {-1.f, 1.f})
-                pt.line({c.x + sgn * 0.36f * H, g.brim.y}, {c.x + sgn * 0.1f * H, c.y + 0.5f * H}, dark, 0.03f * H);
-        shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, true);
-        if (p.hatRidge) {
+        case Headwear::Hair:
+            pt.upperHalf(g.crown, g.crownAx, g.crownAy, p.hair);
             if (side)
-                pt.arc(g.crown, 0.8f * g.crownAx, 0.85f * g.crownAy, 200, 340, shade(p.hat, 1.15), 0.05f * H);
-            else
-                pt.fullEllipse({g.crown.x, g.crown.y - 0.55f * g.crownAy}, 0.06f * H, 0.42f * g.crownAy, shade(p.hat, 1.12));
+                pt.ellipse(c, 0.41f * H, 0.44f * H, dir > 0 ? 90 : -90, dir > 0 ? 250 : 70, p.hair);
+            else if (p.facing == Facing::Front)
+                pt.fullEllipse({c.x + 0.08f * H, c.y - 0.3f * H}, 0.25f * H, 0.1f * H, shade(p.hair, 1.1), -15);
+            break;
+        case Headwear::Bald:
+            pt.fullEllipse({c.x - 0.1f * H, c.y - 0.33f * H}, 0.1f * H, 0.06f * H, shade(p.skin, 1.18));
+            break;
+        case Headwear::Cap:
+            shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
+            pt.fullEllipse({g.crown.x, g.crown.y - g.crownAy}, 0.05f * H, 0.03f * H, shade(p.hat, 0.7));
+            if (g.brimAx > 0.f)
+                pt.fullEllipse(g.brim, g.brimAx, g.brimAy, shade(p.hat, 0.75));
+            break;
+        case Headwear::Beanie: {
+            shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
+            const float b0 = g.crown.y - 0.16f * H;
+            pt.rect(g.crown.x - g.crownAx, b0, g.crown.x + g.crownAx, g.crown.y, shade(p.hat, 0.85));
+            for (float x = g.crown.x - g.crownAx + 0.08f * H; x < g.crown.x + g.crownAx; x += 0.1f * H)
+                pt.line({x, b0}, {x, g.crown.y}, shade(p.hat, 0.7), 0.02f * H);
+            if (g.pomR > 0.f)
+                pt.fullEllipse({g.crown.x, g.crown.y - g.crownAy}, g.pomR, g.pomR, shade(p.hat, 1.1));
+            break;
         }
-        pt.fullEllipse(g.brim, g.brimAx, g.brimAy, shade(p.hat, 0.82));
-        pt.arc(g.brim, g.brimAx, g.brimAy, 0, 180, shade(p.hat, 0.6), std::max(1.f, 0.02f * H));
-        break;
-    }
+        case Headwear::HardHat: {
+            pt.fullEllipse({g.brim.x, g.brim.y + g.brimAy + 0.02f * H}, 0.36f * H, 0.05f * H, shade(p.skin, 0.55));
+            if (p.chinStrap)
+                for (float sgn : {-1.f, 1.f})
+                    pt.line({c.x + sgn * 0.36f * H, g.brim.y}, {c.x + sgn * 0.1f * H, c.y + 0.5f * H}, dark, 0.03f * H);
+            shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, true);
+            if (p.hatRidge) {
+                if (side)
+                    pt.arc(g.crown, 0.8f * g.crownAx, 0.85f * g.crownAy, 200, 340, shade(p.hat, 1.15), 0.05f * H);
+                else
+                    pt.fullEllipse({g.crown.x, g.crown.y - 0.55f * g.crownAy}, 0.06f * H, 0.42f * g.crownAy,
+                                   shade(p.hat, 1.12));
+            }
+            pt.fullEllipse(g.brim, g.brimAx, g.brimAy, shade(p.hat, 0.82));
+            pt.arc(g.brim, g.brimAx, g.brimAy, 0, 180, shade(p.hat, 0.6), std::max(1.f, 0.02f * H));
+            break;
+        }
     }
 }
 
-Look randomLook(Rng& rng, double pxPerNet)
-{
+Look randomLook(Rng& rng, double pxPerNet) {
     Look l;
     l.gain = rng.uniform(0.65, 1.25);
     l.bias = rng.uniform(-15, 15);
@@ -509,8 +528,7 @@ Look randomLook(Rng& rng, double pxPerNet)
     return l;
 }
 
-void applyLook(cv::Mat& img, const Look& l)
-{
+void applyLook(cv::Mat& img, const Look& l) {
     cv::multiply(img, l.cast * l.gain, img);
     img += cv::Scalar::all(l.bias);
     if (l.gradient) {
@@ -554,13 +572,13 @@ void applyLook(cv::Mat& img, const Look& l)
     }
 }
 
-cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet)
-{
+cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet) {
     cv::Mat img(s.canvas, CV_8UC3);
     float unit = 0.f;
     for (const auto& p : s.people)
         unit += p.headH;
-    unit = s.people.empty() ? static_cast<float>(pxPerNet * rng.uniform(8, 20)) : unit / static_cast<float>(s.people.size());
+    unit = s.people.empty() ? static_cast<float>(pxPerNet * rng.uniform(8, 20))
+                            : unit / static_cast<float>(s.people.size());
     drawBackground(img, rng, unit, s.plain);
     for (const auto& c : s.clutter)
         drawClutter(img, c);
@@ -570,4 +588,4 @@ cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet)
     return img;
 }
 
-} // namespace hmdr
+}  // namespace hmdr

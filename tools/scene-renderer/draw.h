@@ -24,9 +24,9 @@ struct Look {
     bool shadow = false;
     std::vector<cv::Point2f> shadowPoly;  // in canvas fractions
     double shadowGain = 0.6;
-    double blurSigma = 0.0;    // canvas pixels
-    double noiseSigma = 0.0;   // canvas pixels
-    int jpegQuality = 0;       // 0 = none
+    double blurSigma = 0.0;   // canvas pixels
+    double noiseSigma = 0.0;  // canvas pixels
+    int jpegQuality = 0;      // 0 = none
     std::uint64_t noiseSeed = 1;
 };
 
@@ -37,4 +37,4 @@ void applyLook(cv::Mat& img, const Look& look);
 // Background, clutter, people, then the look.
 cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet);
 
-} // namespace hmdr
+}  // namespace hmdr

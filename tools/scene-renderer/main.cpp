@@ -14,8 +14,7 @@
 namespace {
 
 // cv::CommandLineParser wants --key=value; also accept "--key value".
-std::vector<std::string> joinValues(int argc, char** argv)
-{
+std::vector<std::string> joinValues(int argc, char** argv) {
     std::vector<std::string> out;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
@@ -30,10 +29,9 @@ std::vector<std::string> joinValues(int argc, char** argv)
     return out;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::vector<std::string> args = joinValues(argc, argv);
     std::vector<const char*> argp;
     for (const auto& a : args)

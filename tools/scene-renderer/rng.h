@@ -11,8 +11,7 @@ namespace hmdr {
 
 class Rng {
 public:
-    explicit Rng(std::uint64_t seed)
-        : engine_(static_cast<std::uint32_t>(seed ^ (seed >> 32) ^ 0x9E3779B9u)) {}
+    explicit Rng(std::uint64_t seed) : engine_(static_cast<std::uint32_t>(seed ^ (seed >> 32) ^ 0x9E3779B9u)) {}
 
     std::uint32_t next() { return static_cast<std::uint32_t>(engine_()); }
 
@@ -25,26 +24,26 @@ public:
     bool chance(double p) { return uniform() < p; }
     // Log-uniform: sizes spread evenly over octaves.
     double logUniform(double lo, double hi) { return lo * std::exp(uniform() * std::log(hi / lo)); }
-    double normal(double mean, double sd)
-    {
+    double normal(double mean, double sd) {
         const double u1 = 1.0 - uniform();
         const double u2 = uniform();
         return mean + sd * std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
     }
     template <typename T, std::size_t N>
-    const T& pick(const T (&items)[N]) { return items[static_cast<std::size_t>(uniformInt(0, static_cast<int>(N) - 1))]; }
+    const T& pick(const T (&items)[N]) {
+        return items[static_cast<std::size_t>(uniformInt(0, static_cast<int>(N) - 1))];
+    }
 
 private:
     std::mt19937 engine_;
 };
 
 // Independent stream per item so that item i does not depend on item i-1.
-inline std::uint64_t mixSeed(std::uint64_t seed, std::uint64_t index)
-{
+inline std::uint64_t mixSeed(std::uint64_t seed, std::uint64_t index) {
     std::uint64_t z = seed * 0x9E3779B97F4A7C15ull + index + 0x632BE59BD9B4E019ull;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
 }
 
-} // namespace hmdr
+}  // namespace hmdr

@@ -6,8 +6,7 @@
 namespace hmdr {
 namespace {
 
-cv::Scalar jitter(Rng& rng, const cv::Scalar& c, double amount, double gainLo, double gainHi)
-{
+cv::Scalar jitter(Rng& rng, const cv::Scalar& c, double amount, double gainLo, double gainHi) {
     const double g = rng.uniform(gainLo, gainHi);
     cv::Scalar out;
     for (int i = 0; i < 3; ++i)
@@ -15,32 +14,34 @@ cv::Scalar jitter(Rng& rng, const cv::Scalar& c, double amount, double gainLo, d
     return out;
 }
 
-cv::Scalar anyColour(Rng& rng)
-{
+cv::Scalar anyColour(Rng& rng) {
     return {rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255)};
 }
 
-cv::Rect2f unite(const cv::Rect2f& a, const cv::Rect2f& b)
-{
+cv::Rect2f unite(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
     const float x1 = std::max(a.x + a.width, b.x + b.width), y1 = std::max(a.y + a.height, b.y + b.height);
     return {x0, y0, x1 - x0, y1 - y0};
 }
 
-cv::Rect2f ellipseBox(cv::Point2f c, float ax, float ay) { return {c.x - ax, c.y - ay, 2 * ax, 2 * ay}; }
-cv::Rect2f upperHalfBox(cv::Point2f c, float ax, float ay) { return {c.x - ax, c.y - ay, 2 * ax, ay}; }
+cv::Rect2f ellipseBox(cv::Point2f c, float ax, float ay) {
+    return {c.x - ax, c.y - ay, 2 * ax, 2 * ay};
+}
+cv::Rect2f upperHalfBox(cv::Point2f c, float ax, float ay) {
+    return {c.x - ax, c.y - ay, 2 * ax, ay};
+}
 
-bool intersects(const cv::Rect2f& a, const cv::Rect2f& b) { return (a & b).area() > 0.f; }
+bool intersects(const cv::Rect2f& a, const cv::Rect2f& b) {
+    return (a & b).area() > 0.f;
+}
 
-cv::Rect2f grow(const cv::Rect2f& r, float f)
-{
+cv::Rect2f grow(const cv::Rect2f& r, float f) {
     return {r.x - r.width * f, r.y - r.height * f, r.width * (1 + 2 * f), r.height * (1 + 2 * f)};
 }
 
-} // namespace
+}  // namespace
 
-cv::Scalar helmetColour(Rng& rng)
-{
+cv::Scalar helmetColour(Rng& rng) {
     static constexpr double base[5][3] = {
         {0, 200, 245},    // yellow
         {236, 236, 232},  // white
@@ -52,8 +53,7 @@ cv::Scalar helmetColour(Rng& rng)
     return jitter(rng, {b[0], b[1], b[2]}, 14, 0.85, 1.08);
 }
 
-cv::Scalar nonHelmetColour(Rng& rng)
-{
+cv::Scalar nonHelmetColour(Rng& rng) {
     static constexpr double base[10][3] = {
         {28, 28, 30},     // black
         {40, 62, 100},    // brown
@@ -70,19 +70,17 @@ cv::Scalar nonHelmetColour(Rng& rng)
     return jitter(rng, {b[0], b[1], b[2]}, 12, 0.85, 1.12);
 }
 
-cv::Scalar skinColour(Rng& rng)
-{
+cv::Scalar skinColour(Rng& rng) {
     const double t = rng.uniform();
     const cv::Scalar light(178, 202, 236), dark(48, 68, 98);
     return jitter(rng, light * (1 - t) + dark * t, 8, 0.95, 1.05);
 }
 
-Person randomPerson(Rng& rng, cv::Point2f head, float headH, bool hardHat)
-{
-    static constexpr double hairs[6][3] = {
-        {20, 20, 25}, {30, 45, 70}, {40, 70, 110}, {90, 165, 205}, {150, 150, 150}, {35, 60, 130}};
-    static constexpr double trousers[6][3] = {
-        {70, 40, 25}, {60, 60, 60}, {110, 150, 170}, {25, 25, 25}, {40, 60, 90}, {130, 90, 50}};
+Person randomPerson(Rng& rng, cv::Point2f head, float headH, bool hardHat) {
+    static constexpr double hairs[6][3] = {{20, 20, 25},   {30, 45, 70},    {40, 70, 110},
+                                           {90, 165, 205}, {150, 150, 150}, {35, 60, 130}};
+    static constexpr double trousers[6][3] = {{70, 40, 25}, {60, 60, 60}, {110, 150, 170},
+                                              {25, 25, 25}, {40, 60, 90}, {130, 90, 50}};
     static constexpr double vests[3][3] = {{40, 240, 210}, {0, 225, 240}, {0, 120, 255}};
     Person p;
     p.head = head;
@@ -115,8 +113,7 @@ Person randomPerson(Rng& rng, cv::Point2f head, float headH, bool hardHat)
     return p;
 }
 
-HeadGeom headGeom(const Person& p)
-{
+HeadGeom headGeom(const Person& p) {
     const float H = p.headH;
     HeadGeom g;
     g.c = p.head;
@@ -126,41 +123,41 @@ HeadGeom headGeom(const Person& p)
     const bool side = g.dir != 0.f;
     const cv::Point2f c = g.c;
     switch (p.headwear) {
-    case Headwear::HardHat:
-        g.crown = {c.x - g.dir * 0.02f * H, c.y - 0.14f * H};
-        g.crownAx = 0.5f * H;
-        g.crownAy = 0.5f * H;
-        g.brim = side ? cv::Point2f(c.x + g.dir * 0.1f * H, c.y - 0.14f * H) : cv::Point2f(c.x, c.y - 0.14f * H);
-        g.brimAx = side ? 0.62f * H : 0.6f * H;
-        g.brimAy = side ? 0.06f * H : 0.075f * H;
-        break;
-    case Headwear::Hair:
-        g.crown = {c.x - g.dir * 0.03f * H, c.y - 0.04f * H};
-        g.crownAx = 0.41f * H;
-        g.crownAy = 0.5f * H;
-        break;
-    case Headwear::Bald:
-        break;
-    case Headwear::Cap:
-        g.crown = {c.x - g.dir * 0.02f * H, c.y - 0.1f * H};
-        g.crownAx = 0.41f * H;
-        g.crownAy = 0.47f * H;
-        if (side) {
-            g.brim = {c.x + g.dir * 0.42f * H, c.y - 0.12f * H};
-            g.brimAx = 0.22f * H;
-            g.brimAy = 0.05f * H;
-        } else if (p.facing == Facing::Front) {
-            g.brim = {c.x, c.y - 0.1f * H};
-            g.brimAx = 0.36f * H;
-            g.brimAy = 0.07f * H;
-        }
-        break;
-    case Headwear::Beanie:
-        g.crown = {c.x, c.y - 0.06f * H};
-        g.crownAx = 0.43f * H;
-        g.crownAy = 0.56f * H;
-        g.pomR = p.pomPom ? 0.1f * H : 0.f;
-        break;
+        case Headwear::HardHat:
+            g.crown = {c.x - g.dir * 0.02f * H, c.y - 0.14f * H};
+            g.crownAx = 0.5f * H;
+            g.crownAy = 0.5f * H;
+            g.brim = side ? cv::Point2f(c.x + g.dir * 0.1f * H, c.y - 0.14f * H) : cv::Point2f(c.x, c.y - 0.14f * H);
+            g.brimAx = side ? 0.62f * H : 0.6f * H;
+            g.brimAy = side ? 0.06f * H : 0.075f * H;
+            break;
+        case Headwear::Hair:
+            g.crown = {c.x - g.dir * 0.03f * H, c.y - 0.04f * H};
+            g.crownAx = 0.41f * H;
+            g.crownAy = 0.5f * H;
+            break;
+        case Headwear::Bald:
+            break;
+        case Headwear::Cap:
+            g.crown = {c.x - g.dir * 0.02f * H, c.y - 0.1f * H};
+            g.crownAx = 0.41f * H;
+            g.crownAy = 0.47f * H;
+            if (side) {
+                g.brim = {c.x + g.dir * 0.42f * H, c.y - 0.12f * H};
+                g.brimAx = 0.22f * H;
+                g.brimAy = 0.05f * H;
+            } else if (p.facing == Facing::Front) {
+                g.brim = {c.x, c.y - 0.1f * H};
+                g.brimAx = 0.36f * H;
+                g.brimAy = 0.07f * H;
+            }
+            break;
+        case Headwear::Beanie:
+            g.crown = {c.x, c.y - 0.06f * H};
+            g.crownAx = 0.43f * H;
+            g.crownAy = 0.56f * H;
+            g.pomR = p.pomPom ? 0.1f * H : 0.f;
+            break;
     }
     // The head with ears (front/back) or nose (side), plus whatever it wears:
     // a helmet's box covers the head that wears it, as in real datasets.
@@ -179,18 +176,18 @@ HeadGeom headGeom(const Person& p)
     return g;
 }
 
-cv::Rect2f labelBox(const Person& p) { return headGeom(p).box; }
+cv::Rect2f labelBox(const Person& p) {
+    return headGeom(p).box;
+}
 
-cv::Rect2f figureBox(const Person& p)
-{
+cv::Rect2f figureBox(const Person& p) {
     const float H = p.headH;
     const float w = 1.25f * H * p.bodyScale;
     const cv::Rect2f body(p.head.x - w, p.head.y, 2 * w, 7.6f * H);
     return unite(body, labelBox(p));
 }
 
-std::vector<Label> sceneLabels(const std::vector<Person>& people, cv::Size canvas)
-{
+std::vector<Label> sceneLabels(const std::vector<Person>& people, cv::Size canvas) {
     std::vector<Label> labels;
     const cv::Rect2f frame(0.f, 0.f, static_cast<float>(canvas.width), static_cast<float>(canvas.height));
     for (const auto& p : people) {
@@ -203,8 +200,7 @@ std::vector<Label> sceneLabels(const std::vector<Person>& people, cv::Size canva
     return labels;
 }
 
-Scene randomScene(Rng& rng, const SceneParams& params)
-{
+Scene randomScene(Rng& rng, const SceneParams& params) {
     Scene s;
     s.canvas = params.canvas;
     const double kind = rng.uniform();
@@ -239,9 +235,8 @@ Scene randomScene(Rng& rng, const SceneParams& params)
             s.people.push_back(p);
     }
     // Far (higher feet) first.
-    std::sort(s.people.begin(), s.people.end(), [](const Person& a, const Person& b) {
-        return a.head.y + 7.f * a.headH < b.head.y + 7.f * b.headH;
-    });
+    std::sort(s.people.begin(), s.people.end(),
+              [](const Person& a, const Person& b) { return a.head.y + 7.f * a.headH < b.head.y + 7.f * b.headH; });
 
     const int nClutter = rng.chance(0.15) ? 0 : rng.uniformInt(1, 9);
     for (int tries = 0; tries < nClutter * 10 && static_cast<int>(s.clutter.size()) < nClutter; ++tries) {
@@ -252,20 +247,20 @@ Scene randomScene(Rng& rng, const SceneParams& params)
         c.aspect = rng.uniformF(0.55, 1.0);
         c.variant = rng.uniformInt(0, 3);
         switch (c.kind) {
-        case ClutterKind::Dome:
-            c.colour = nonHelmetColour(rng);
-            break;
-        case ClutterKind::Disc:
-        case ClutterKind::Bucket:
-            c.colour = helmetColour(rng);
-            break;
-        case ClutterKind::Ball:
-        case ClutterKind::Barrel:
-            c.colour = rng.chance(0.5) ? helmetColour(rng) : anyColour(rng);
-            break;
-        default:
-            c.colour = anyColour(rng);
-            break;
+            case ClutterKind::Dome:
+                c.colour = nonHelmetColour(rng);
+                break;
+            case ClutterKind::Disc:
+            case ClutterKind::Bucket:
+                c.colour = helmetColour(rng);
+                break;
+            case ClutterKind::Ball:
+            case ClutterKind::Barrel:
+                c.colour = rng.chance(0.5) ? helmetColour(rng) : anyColour(rng);
+                break;
+            default:
+                c.colour = anyColour(rng);
+                break;
         }
         const cv::Rect2f area(c.pos.x - c.size, c.pos.y - c.size, 2 * c.size, 2 * c.size);
         bool ok = true;
@@ -281,4 +276,4 @@ Scene randomScene(Rng& rng, const SceneParams& params)
     return s;
 }
 
-} // namespace hmdr
+}  // namespace hmdr

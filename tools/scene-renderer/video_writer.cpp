@@ -22,8 +22,8 @@ constexpr double kFps = 25.0;
 struct Walker {
     Person look;
     float x0 = 0.f, x1 = 0.f;
-    float speed = 3.f;        // px per frame
-    float start = 0.f;        // distance already walked at frame 0
+    float speed = 3.f;  // px per frame
+    float start = 0.f;  // distance already walked at frame 0
 };
 
 struct Lane {
@@ -34,8 +34,7 @@ struct Lane {
 // Lanes are spaced so that a nearer worker never hides a farther one's head.
 constexpr Lane kLanes[3] = {{300.f, 62.f}, {440.f, 80.f}, {622.f, 104.f}};
 
-Person walkerAt(const Walker& w, int frame)
-{
+Person walkerAt(const Walker& w, int frame) {
     const float span = w.x1 - w.x0;
     const float d = w.start + w.speed * static_cast<float>(frame);
     const float m = std::fmod(d, 2.f * span);
@@ -48,8 +47,7 @@ Person walkerAt(const Walker& w, int frame)
     return p;
 }
 
-std::vector<Walker> makeWalkers(Rng& rng)
-{
+std::vector<Walker> makeWalkers(Rng& rng) {
     // Helmet on most workers, two bare heads (hair, cap or beanie).
     const bool helmet[6] = {true, false, true, true, true, false};
     std::vector<Walker> out;
@@ -70,8 +68,7 @@ std::vector<Walker> makeWalkers(Rng& rng)
     return out;
 }
 
-cv::Mat makeBackground(Rng& rng)
-{
+cv::Mat makeBackground(Rng& rng) {
     cv::Mat bg(kFrame, CV_8UC3);
     drawBackground(bg, rng, 80.f, false, 0.22);
     // Clutter only where no head passes.
@@ -99,8 +96,7 @@ cv::Mat makeBackground(Rng& rng)
 }
 
 // Full-size frames readable through the given backend; -1 if it cannot open.
-int countFrames(const std::string& path, int api)
-{
+int countFrames(const std::string& path, int api) {
     cv::VideoCapture cap(path, api);
     if (!cap.isOpened())
         return -1;
@@ -114,10 +110,9 @@ int countFrames(const std::string& path, int api)
     return read;
 }
 
-} // namespace
+}  // namespace
 
-int writeVideo(const VideoOptions& opt)
-{
+int writeVideo(const VideoOptions& opt) {
     if (opt.path.empty() || opt.frames < 1) {
         std::cerr << "--out and a positive --frames are required\n";
         return 1;
@@ -134,7 +129,8 @@ int writeVideo(const VideoOptions& opt)
     look.gradLo = 0.85;
     look.gradHi = 1.1;
 
-    for (const auto& p : {std::filesystem::path(opt.path), std::filesystem::path(opt.mp4), std::filesystem::path(opt.labels)})
+    for (const auto& p :
+         {std::filesystem::path(opt.path), std::filesystem::path(opt.mp4), std::filesystem::path(opt.labels)})
         if (!p.empty() && p.has_parent_path())
             std::filesystem::create_directories(p.parent_path());
 
@@ -184,8 +180,8 @@ int writeVideo(const VideoOptions& opt)
             mp4.write(frame);
         if (labels.is_open())
             for (const auto& l : sceneLabels(people, kFrame))
-                labels << f << ' ' << l.cls << ' ' << (l.box.x + l.box.width / 2) << ' ' << (l.box.y + l.box.height / 2) << ' '
-                       << l.box.width << ' ' << l.box.height << '\n';
+                labels << f << ' ' << l.cls << ' ' << (l.box.x + l.box.width / 2) << ' ' << (l.box.y + l.box.height / 2)
+                       << ' ' << l.box.width << ' ' << l.box.height << '\n';
     }
     avi.release();
     mp4.release();
@@ -199,19 +195,21 @@ int writeVideo(const VideoOptions& opt)
 
     std::error_code ec;
     const auto bytes = std::filesystem::file_size(opt.path, ec);
-    std::cout << "wrote " << opt.frames << " frames (" << (ec ? 0 : bytes) << " bytes) to " << opt.path << " in " << genS
-              << " s\n";
+    std::cout << "wrote " << opt.frames << " frames (" << (ec ? 0 : bytes) << " bytes) to " << opt.path << " in "
+              << genS << " s\n";
     // Readers of the AVI: the generic one, and OpenCV's own MJPEG reader
     // (the one left when FFmpeg rejects the path).
-    for (const auto& [api, name] : {std::pair{cv::CAP_ANY, "CAP_ANY"}, std::pair{cv::CAP_OPENCV_MJPEG, "CAP_OPENCV_MJPEG"}}) {
+    for (const auto& [api, name] :
+         {std::pair{cv::CAP_ANY, "CAP_ANY"}, std::pair{cv::CAP_OPENCV_MJPEG, "CAP_OPENCV_MJPEG"}}) {
         const int read = countFrames(opt.path, api);
         std::cout << "read back " << read << " frames with " << name << '\n';
         if (read != opt.frames) {
-            std::cerr << "read back " << read << " of " << opt.frames << " frames from " << opt.path << " with " << name << '\n';
+            std::cerr << "read back " << read << " of " << opt.frames << " frames from " << opt.path << " with " << name
+                      << '\n';
             return 1;
         }
     }
     return 0;
 }
 
-} // namespace hmdr
+}  // namespace hmdr

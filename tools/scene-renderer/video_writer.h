@@ -8,15 +8,15 @@
 namespace hmdr {
 
 struct VideoOptions {
-    std::string path;         // MJPEG AVI, whatever its extension
-    std::string mp4;          // optional H.264 copy
-    std::string labels;       // optional per-frame ground truth
+    std::string path;    // MJPEG AVI, whatever its extension
+    std::string mp4;     // optional H.264 copy
+    std::string labels;  // optional per-frame ground truth
     int frames = 300;
     std::uint64_t seed = 1;
-    int quality = 50;         // JPEG quality of the AVI
+    int quality = 50;  // JPEG quality of the AVI
 };
 
 // Returns 0 on success.
 int writeVideo(const VideoOptions& opt);
 
-} // namespace hmdr
+}  // namespace hmdr

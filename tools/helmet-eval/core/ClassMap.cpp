@@ -37,11 +37,11 @@ ClassMap parseClassMap(std::string_view text) {
     for (const std::string_view item : splitCommas(text)) {
         const std::size_t colon = item.find(':');
         const std::string_view idText = trimmed(item.substr(0, colon));
-        const std::string_view name = colon == std::string_view::npos ? std::string_view{} : trimmed(item.substr(colon + 1));
+        const std::string_view name =
+            colon == std::string_view::npos ? std::string_view{} : trimmed(item.substr(colon + 1));
         int id = -1;
         const auto [end, error] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
-        if (idText.empty() || error != std::errc() || end != idText.data() + idText.size() || id < 0 ||
-            name.empty()) {
+        if (idText.empty() || error != std::errc() || end != idText.data() + idText.size() || id < 0 || name.empty()) {
             throw UserError("class map item '" + std::string(item) + "' is not ID:NAME, e.g. 0:helmet");
         }
         if (!classes.emplace(id, std::string(name)).second) {

@@ -74,8 +74,9 @@ std::vector<ClassFigures> Evaluator::figures() const {
             }
         }
         figures.ap50 = figures.apAtIou[0];
-        figures.ap50to95 = perClass.groundTruth > 0 ? std::accumulate(figures.apAtIou.begin(), figures.apAtIou.end(), 0.0) / cocoIouCount
-                                                    : undefined;
+        figures.ap50to95 = perClass.groundTruth > 0
+                               ? std::accumulate(figures.apAtIou.begin(), figures.apAtIou.end(), 0.0) / cocoIouCount
+                               : undefined;
 
         for (const Scored& scored : ranked) {
             if (scored.confidence >= settings_.operatingThreshold) {

@@ -9,9 +9,8 @@ std::vector<int> matchDetections(const std::vector<Detection>& detections, const
                                  double iouThreshold) {
     std::vector<std::size_t> order(detections.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return detections[a].confidence > detections[b].confidence;
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return detections[a].confidence > detections[b].confidence; });
     std::vector<int> matches(detections.size(), -1);
     std::vector<bool> taken(truths.size(), false);
     for (const std::size_t d : order) {

@@ -22,7 +22,6 @@ std::vector<LabelledBox> parseYoloLabels(std::istream& in, cv::Size imageSize, c
                                          const std::string& source);
 
 // The same for a file; a missing file is an image without objects.
-std::vector<LabelledBox> readYoloLabels(const std::filesystem::path& file, cv::Size imageSize,
-                                        const ClassMap& classes);
+std::vector<LabelledBox> readYoloLabels(const std::filesystem::path& file, cv::Size imageSize, const ClassMap& classes);
 
 }  // namespace heval
