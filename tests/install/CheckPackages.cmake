@@ -1,6 +1,6 @@
 # Runs CPack on the build and checks that the .deb and the .tar.gz hold the
 # library, its CMake package, the headers, the programs and the model.
-# -DBUILD=...
+# -DBUILD=... -DTOOLS=ON|OFF (whether the tools were built)
 execute_process(COMMAND cpack -B ${BUILD}/packages WORKING_DIRECTORY ${BUILD} RESULT_VARIABLE status
                 OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0)
@@ -13,12 +13,15 @@ if(NOT deb OR NOT tgz)
 endif()
 execute_process(COMMAND dpkg-deb --contents ${deb} OUTPUT_VARIABLE deb_list RESULT_VARIABLE status)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${tgz} OUTPUT_VARIABLE tgz_list)
-foreach(expected include/ZORCustomHMD.h include/IZORCustomClass.h
-                 /libZORCustomHelmetDetection.so
-                 /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfig.cmake
-                 /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfigVersion.cmake
-                 bin/HelmetDetectionTest bin/helmet-bench bin/helmet-detect
-                 share/ZORCustomHelmetDetection/models/ZOR_Helmet/helmet.onnx)
+set(expected_files include/ZORCustomHMD.h include/IZORCustomClass.h
+                   /libZORCustomHelmetDetection.so
+                   /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfig.cmake
+                   /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfigVersion.cmake
+                   bin/HelmetDetectionTest share/ZORCustomHelmetDetection/models/ZOR_Helmet/helmet.onnx)
+if(TOOLS)
+  list(APPEND expected_files bin/helmet-bench bin/helmet-detect)
+endif()
+foreach(expected IN LISTS expected_files)
   foreach(kind deb tgz)
     string(FIND "${${kind}_list}" "${expected}" at)
     if(at EQUAL -1)
