@@ -1,63 +1,22 @@
 #include "jsonl_writer.h"
 
+#include "JsonText.h"
+
 #include "user_error.h"
 
-#include <array>
-#include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <stdexcept>
-#include <type_traits>
 
 namespace hdet {
 
 namespace {
 
 void appendString(std::string& out, const std::string& text) {
-    out += '"';
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    std::array<char, 8> escaped{};
-                    std::snprintf(escaped.data(), escaped.size(), "\\u%04x", static_cast<unsigned>(c));
-                    out += escaped.data();
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
+    out += htools::jsonString(text);
 }
 
-// Shortest decimal form that reads back to the same value; null for NaN and
-// infinities, which JSON cannot express.
 template <typename Number>
 void appendNumber(std::string& out, Number value) {
-    if constexpr (std::is_floating_point_v<Number>) {
-        if (!std::isfinite(value)) {
-            out += "null";
-            return;
-        }
-    }
-    std::array<char, 64> digits{};
-    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-    out.append(digits.data(), result.ptr);
+    out += htools::jsonNumber(value);
 }
 
 }  // namespace

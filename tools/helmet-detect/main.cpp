@@ -2,6 +2,7 @@
 // folder of images and writes what it found for people to look at: an
 // annotated copy, detections.jsonl and contact-sheet.png. The detector is used
 // through the plugin interface only.
+#include "CerrCapture.h"
 #include "annotate.h"
 #include "frame_source.h"
 #include "jsonl_writer.h"
@@ -44,31 +45,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Keeps what a library writes to std::cerr while it lives, so that a failed
-// Initialize gives one line on standard error rather than two.
-class CerrCapture {
-public:
-    CerrCapture() : previous_(std::cerr.rdbuf(captured_.rdbuf())) {}
-    ~CerrCapture() { std::cerr.rdbuf(previous_); }
-    CerrCapture(const CerrCapture&) = delete;
-    CerrCapture& operator=(const CerrCapture&) = delete;
-
-    // The captured lines joined with "; ".
-    std::string text() const {
-        std::istringstream lines(captured_.str());
-        std::string joined;
-        for (std::string line; std::getline(lines, line);) {
-            if (!line.empty()) {
-                joined += (joined.empty() ? "" : "; ") + line;
-            }
-        }
-        return joined;
-    }
-
-private:
-    std::ostringstream captured_;
-    std::streambuf* previous_;
-};
+using htools::CerrCapture;
 
 // The detector for the length of a run: initialised on construction,
 // destroyed on the way out whatever happens. Only the plugin interface is used.

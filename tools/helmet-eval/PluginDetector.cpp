@@ -1,42 +1,14 @@
 #include "PluginDetector.h"
 
+#include "CerrCapture.h"
 #include "UserError.h"
 
 #include <filesystem>
-#include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 namespace heval {
 
-namespace {
-
-// Keeps what the library writes to std::cerr while it lives, so that a failed
-// Initialize gives one line on standard error rather than two.
-class CerrCapture {
-public:
-    CerrCapture() : previous_(std::cerr.rdbuf(captured_.rdbuf())) {}
-    ~CerrCapture() { std::cerr.rdbuf(previous_); }
-    CerrCapture(const CerrCapture&) = delete;
-    CerrCapture& operator=(const CerrCapture&) = delete;
-
-    std::string text() const {
-        std::istringstream lines(captured_.str());
-        std::string joined;
-        for (std::string line; std::getline(lines, line);) {
-            if (!line.empty()) {
-                joined += (joined.empty() ? "" : "; ") + line;
-            }
-        }
-        return joined;
-    }
-
-private:
-    std::ostringstream captured_;
-    std::streambuf* previous_;
-};
-
-}  // namespace
+using htools::CerrCapture;
 
 PluginDetector::PluginDetector(const std::string& modelDirectory, float threshold, bool optimize) : plugin_(library_) {
     std::error_code error;

@@ -1,26 +1,15 @@
 #include "Report.h"
 
+#include "JsonText.h"
+
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <iomanip>
 #include <sstream>
 
 namespace heval {
 
 namespace {
-
-template <typename Number>
-std::string shortest(Number value) {
-    if (!std::isfinite(value)) {
-        return "null";
-    }
-    std::array<char, 64> buffer{};
-    const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-    return error == std::errc() ? std::string(buffer.data(), end) : "null";
-}
 
 // Three decimals, or "-" when undefined.
 std::string figure(double value) {
@@ -41,42 +30,14 @@ std::string plain(double value) {
 }  // namespace
 
 std::string jsonNumber(double value) {
-    return shortest(value);
+    return htools::jsonNumber(value);
 }
 std::string jsonNumber(float value) {
-    return shortest(value);
+    return htools::jsonNumber(value);
 }
 
 std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
+    return htools::jsonString(text);
 }
 
 void printTable(std::ostream& out, const EvalReport& report) {

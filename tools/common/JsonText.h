@@ -1,0 +1,29 @@
+// JSON values as text, written the same way by every tool.
+#pragma once
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <type_traits>
+
+namespace htools {
+
+// A JSON string literal: quotes, backslashes and control characters escaped.
+std::string jsonString(const std::string& text);
+
+// The shortest decimal form that reads back to the same value; null for NaN
+// and infinities, which JSON cannot express.
+template <typename Number>
+std::string jsonNumber(Number value) {
+    if constexpr (std::is_floating_point_v<Number>) {
+        if (!std::isfinite(value)) {
+            return "null";
+        }
+    }
+    std::array<char, 64> digits{};
+    const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    return error == std::errc() ? std::string(digits.data(), end) : "null";
+}
+
+}  // namespace htools
