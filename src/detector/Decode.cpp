@@ -6,7 +6,7 @@
 #include <cmath>
 #include <map>
 
-namespace hmd {
+namespace zor::hmd {
 namespace {
 
 struct HeadShape {
@@ -110,4 +110,4 @@ std::vector<Candidate> suppressOverlaps(const std::vector<Candidate>& candidates
     return kept;
 }
 
-}  // namespace hmd
+}  // namespace zor::hmd

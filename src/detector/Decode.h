@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace hmd {
+namespace zor::hmd {
 
 // One scored box in network-input pixels.
 struct Candidate {
@@ -31,4 +31,4 @@ std::vector<Candidate> decodeOutput(const cv::Mat& output, OutputLayout layout, 
 std::vector<Candidate> suppressOverlaps(const std::vector<Candidate>& candidates, float iouThreshold,
                                         SuppressionScope scope = SuppressionScope::PerClass);
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-namespace hmd {
+namespace zor::hmd {
 
 namespace {
 
@@ -209,4 +209,4 @@ EngineConfiguration HelmetEngine::configuration() const {
     return configuration;
 }
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace hmd {
+namespace zor::hmd {
 
 struct Detection {
     int classId = 0;
@@ -65,4 +65,4 @@ private:
     std::unique_ptr<LoadedModel> model;
 };
 
-}  // namespace hmd
+}  // namespace zor::hmd

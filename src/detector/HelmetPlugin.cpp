@@ -3,7 +3,7 @@
 #include <iostream>
 #include <sstream>
 
-namespace hmd {
+namespace zor::hmd {
 namespace {
 
 std::string joinNames(const std::vector<std::string>& names) {
@@ -137,4 +137,4 @@ void HelmetPlugin::forgetModel() noexcept {
     base.parameters = CustomParams();
 }
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -6,7 +6,7 @@
 #include "HelmetEngine.h"
 #include "IZORCustomClass.h"
 
-namespace hmd {
+namespace zor::hmd {
 
 class HelmetPlugin {
 public:
@@ -26,4 +26,4 @@ private:
     HelmetEngine engine;
 };
 
-}  // namespace hmd
+}  // namespace zor::hmd

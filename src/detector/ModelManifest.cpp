@@ -2,7 +2,7 @@
 
 #include <set>
 
-namespace hmd {
+namespace zor::hmd {
 namespace {
 
 constexpr int maxInputSide = 4096;
@@ -149,4 +149,4 @@ bool readManifest(const std::filesystem::path& directory, ModelManifest& manifes
     return true;
 }
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace hmd {
+namespace zor::hmd {
 
 // How the network's single output tensor is laid out.
 enum class OutputLayout {
@@ -42,4 +42,4 @@ const char* suppressionScopeName(SuppressionScope scope);
 // describes the file and the cause in `error`.
 bool readManifest(const std::filesystem::path& directory, ModelManifest& manifest, std::string& error);
 
-}  // namespace hmd
+}  // namespace zor::hmd

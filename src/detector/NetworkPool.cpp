@@ -1,6 +1,6 @@
 #include "NetworkPool.h"
 
-namespace hmd {
+namespace zor::hmd {
 
 NetworkPool::NetworkPool(std::vector<uchar> bytes) : onnxBytes(std::move(bytes)) {
     idle.push_back(makeNetwork(compute));
@@ -66,4 +66,4 @@ ComputeTarget NetworkPool::computeTarget() const {
     return compute;
 }
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace hmd {
+namespace zor::hmd {
 
 struct ComputeTarget {
     int backend = cv::dnn::DNN_BACKEND_DEFAULT;
@@ -55,4 +55,4 @@ private:
     std::vector<std::unique_ptr<cv::dnn::Net>> idle;
 };
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace hmd {
+namespace zor::hmd {
 
 Letterbox Letterbox::fit(cv::Size frameSize, cv::Size inputSize) {
     Letterbox letterbox;
@@ -77,4 +77,4 @@ cv::Mat makeInputBlob(const cv::Mat& bgr, const Letterbox& letterbox, cv::Size i
     return cv::dnn::blobFromImage(canvas, 1.0 / 255.0, cv::Size(), cv::Scalar(), true, false, CV_32F);
 }
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-namespace hmd {
+namespace zor::hmd {
 
 // Smallest frame side on which an object can still be found.
 constexpr int minFrameSide = 16;
@@ -31,4 +31,4 @@ cv::Mat toDetectableBgr(const cv::Mat& frame);
 // NCHW float blob: RGB, scaled to [0, 1], letterboxed with `padValue`.
 cv::Mat makeInputBlob(const cv::Mat& bgr, const Letterbox& letterbox, cv::Size inputSize, int padValue);
 
-}  // namespace hmd
+}  // namespace zor::hmd

@@ -6,7 +6,7 @@
 
 struct ZORCustomHMD::State {
     explicit State(IZORCustomClass& base) : plugin(base) {}
-    hmd::HelmetPlugin plugin;
+    zor::hmd::HelmetPlugin plugin;
 };
 
 ZORCustomHMD::ZORCustomHMD() : state(std::make_unique<State>(*this)) {}

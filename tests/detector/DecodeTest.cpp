@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-using namespace hmd;
+using namespace zor::hmd;
 
 namespace {
 

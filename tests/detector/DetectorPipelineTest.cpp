@@ -6,7 +6,7 @@
 
 #include <thread>
 
-using namespace hmdtest;
+using namespace zor::test;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-namespace hmdtest {
+namespace zor::test {
 
 namespace fs = std::filesystem;
 
@@ -22,8 +22,8 @@ inline fs::path shippedModel() {
     return fs::path(HMD_SHIPPED_MODEL_DIR);
 }
 
-using testsupport::readFile;
-using testsupport::ScratchFolder;
-using testsupport::writeFile;
+using zor::test::readFile;
+using zor::test::ScratchFolder;
+using zor::test::writeFile;
 
-}  // namespace hmdtest
+}  // namespace zor::test

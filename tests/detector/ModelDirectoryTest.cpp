@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-using namespace hmdtest;
+using namespace zor::test;
 
 namespace {
 

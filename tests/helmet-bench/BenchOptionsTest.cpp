@@ -7,28 +7,28 @@
 
 namespace {
 
-hbench::BenchOptions defaults() {
-    hbench::BenchOptions options;
+zor::bench::BenchOptions defaults() {
+    zor::bench::BenchOptions options;
     options.modelDirectory = "/default/model";
     options.video = "/default/video.mp4";
     return options;
 }
 
-hbench::CommandLine parse(std::vector<const char*> args) {
+zor::bench::CommandLine parse(std::vector<const char*> args) {
     args.insert(args.begin(), "helmet-bench");
-    return hbench::parseCommandLine(static_cast<int>(args.size()), args.data(), defaults());
+    return zor::bench::parseCommandLine(static_cast<int>(args.size()), args.data(), defaults());
 }
 
 TEST(FrameSize, ReadsWidthByHeight) {
-    EXPECT_EQ(hbench::parseFrameSize("1920x1080"), cv::Size(1920, 1080));
-    EXPECT_EQ(hbench::parseFrameSize("64X48"), cv::Size(64, 48));
+    EXPECT_EQ(zor::bench::parseFrameSize("1920x1080"), cv::Size(1920, 1080));
+    EXPECT_EQ(zor::bench::parseFrameSize("64X48"), cv::Size(64, 48));
     for (const char* bad : {"", "1920", "x1080", "1920x", "0x10", "10x0", "-5x5", "12x34x5", "ax4", "4.5x3"}) {
-        EXPECT_FALSE(hbench::parseFrameSize(bad).has_value()) << bad;
+        EXPECT_FALSE(zor::bench::parseFrameSize(bad).has_value()) << bad;
     }
 }
 
 TEST(CommandLine, AcceptsSpaceAndEqualsForms) {
-    const hbench::CommandLine line =
+    const zor::bench::CommandLine line =
         parse({"--model", "/m", "--synthetic=640x480", "--frames", "10", "--cameras=3", "--warmup", "0", "--threshold",
                "0.25", "--optimize", "--json", "/tmp/out.json", "--opencv-threads", "1"});
     ASSERT_EQ(line.error, "");
@@ -71,7 +71,7 @@ TEST(CommandLine, RejectsUnusableArguments) {
         for (const char* arg : args) {
             joined += std::string(arg) + " ";
         }
-        const hbench::CommandLine line = parse(args);
+        const zor::bench::CommandLine line = parse(args);
         EXPECT_NE(line.error, "") << joined;
         EXPECT_FALSE(line.helpRequested) << joined;
     }

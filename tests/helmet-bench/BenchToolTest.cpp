@@ -24,10 +24,10 @@ namespace fs = std::filesystem;
 const fs::path tool = HELMET_BENCH_EXE;
 const fs::path testModel = HELMET_BENCH_TEST_MODEL;
 
-using Scratch = testsupport::ScratchFolder;
+using Scratch = zor::test::ScratchFolder;
 
 std::string readText(const fs::path& path) {
-    return testsupport::readFile(path);
+    return zor::test::readFile(path);
 }
 
 // For the shell; the test paths hold no single quote.
@@ -63,13 +63,13 @@ int directDetections(std::string& labels) {
     if (!detector.Initialize(testModel.string(), 0.6f, labels)) {
         return -1;
     }
-    const hbench::FrameSet frames = hbench::makeSyntheticFrames(cv::Size(64, 64), 1);
+    const zor::bench::FrameSet frames = zor::bench::makeSyntheticFrames(cv::Size(64, 64), 1);
     return static_cast<int>(detector.RunInference(frames.frames.front()).size());
 }
 
 TEST(SyntheticFrames, AreRepeatableDistinctAndCapped) {
-    const hbench::FrameSet first = hbench::makeSyntheticFrames(cv::Size(96, 54), 3);
-    const hbench::FrameSet again = hbench::makeSyntheticFrames(cv::Size(96, 54), 3);
+    const zor::bench::FrameSet first = zor::bench::makeSyntheticFrames(cv::Size(96, 54), 3);
+    const zor::bench::FrameSet again = zor::bench::makeSyntheticFrames(cv::Size(96, 54), 3);
     ASSERT_EQ(first.frames.size(), 3u);
     for (std::size_t i = 0; i < first.frames.size(); ++i) {
         EXPECT_EQ(first.frames[i].size(), cv::Size(96, 54));
@@ -77,8 +77,8 @@ TEST(SyntheticFrames, AreRepeatableDistinctAndCapped) {
         EXPECT_EQ(cv::norm(first.frames[i], again.frames[i], cv::NORM_INF), 0.0) << "frame " << i << " changed";
     }
     EXPECT_GT(cv::norm(first.frames[0], first.frames[1], cv::NORM_L1), 0.0);
-    EXPECT_EQ(hbench::makeSyntheticFrames(cv::Size(16, 16), 10'000).frames.size(),
-              static_cast<std::size_t>(hbench::maxSyntheticFrames));
+    EXPECT_EQ(zor::bench::makeSyntheticFrames(cv::Size(16, 16), 10'000).frames.size(),
+              static_cast<std::size_t>(zor::bench::maxSyntheticFrames));
 }
 
 TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {

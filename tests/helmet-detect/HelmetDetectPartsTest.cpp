@@ -2,8 +2,8 @@
 // of contact-sheet frames.
 #include "ToolTestSupport.h"
 
-#include "annotate.h"
-#include "jsonl_writer.h"
+#include "Annotate.h"
+#include "JsonlWriter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,8 +12,8 @@
 
 namespace {
 
-using hdtest::Json;
-using hdtest::JsonReader;
+using zor::test::Json;
+using zor::test::JsonReader;
 
 CustomObject object(int classId, std::string name, float confidence, cv::Rect box) {
     CustomObject result;
@@ -36,8 +36,8 @@ TEST(HelmetDetectRecord, ReadsBackExactly) {
         object(-1, "", 1.0f / 3.0f, {0, 0, 0, 0}),
         object(1, "tiny", 1e-7f, {2147483000, 0, 1, 1}),
     };
-    const hdet::FrameRecord record{123456, 1.0 / 3.0, std::string("odd \"name\".png")};
-    const std::string line = hdet::formatRecord(record, objects);
+    const zor::detect::FrameRecord record{123456, 1.0 / 3.0, std::string("odd \"name\".png")};
+    const std::string line = zor::detect::formatRecord(record, objects);
     EXPECT_EQ(line.find('\n'), std::string::npos) << "one record per line";
 
     const Json json = JsonReader::parse(line);
@@ -66,12 +66,12 @@ TEST(HelmetDetectRecord, StaysValidJsonForEdgeValues) {
         object(0, "helmet", std::numeric_limits<float>::quiet_NaN(), {1, 2, 3, 4}),
         object(0, "helmet", std::numeric_limits<float>::infinity(), {1, 2, 3, 4}),
     };
-    const Json withBadNumbers = JsonReader::parse(hdet::formatRecord({0, 0.0, std::nullopt}, objects));
+    const Json withBadNumbers = JsonReader::parse(zor::detect::formatRecord({0, 0.0, std::nullopt}, objects));
     EXPECT_FALSE(withBadNumbers.has("image")) << "video records carry no image name";
     EXPECT_EQ(withBadNumbers["detections"].items.at(0)["confidence"].kind, Json::Kind::Null);
     EXPECT_EQ(withBadNumbers["detections"].items.at(1)["confidence"].kind, Json::Kind::Null);
 
-    const Json empty = JsonReader::parse(hdet::formatRecord({5, 0.2, std::nullopt}, {}));
+    const Json empty = JsonReader::parse(zor::detect::formatRecord({5, 0.2, std::nullopt}, {}));
     EXPECT_EQ(empty["detections"].kind, Json::Kind::Array);
     EXPECT_TRUE(empty["detections"].items.empty());
 }
@@ -85,7 +85,7 @@ TEST(HelmetDetectContactSheet, SpreadsTilesOverTheWholeRun) {
     for (const long length : {1L, 3L, 12L, 13L, 49L, 50L, 97L, 1000L, 4099L}) {
         for (const long announced : {0L, length / 2, 2 * length}) {
             SCOPED_TRACE("length " + std::to_string(length) + ", announced " + std::to_string(announced));
-            hdet::ContactSheet sheet(kTiles, 32);
+            zor::detect::ContactSheet sheet(kTiles, 32);
             sheet.expectFrames(announced);
             for (long i = 0; i < length; ++i) {
                 sheet.add(i, frame, {}, "frame " + std::to_string(i));
@@ -116,7 +116,7 @@ TEST(HelmetDetectContactSheet, AnnouncedRunIsSpacedExactly) {
     const cv::Mat frame(30, 40, CV_8UC3, cv::Scalar(90, 90, 90));
     for (const long length : {100L, 1000L, 4099L}) {
         SCOPED_TRACE(length);
-        hdet::ContactSheet sheet(12, 32);
+        zor::detect::ContactSheet sheet(12, 32);
         sheet.expectFrames(length);
         for (long i = 0; i < length; ++i) {
             sheet.add(i, frame, {}, "");

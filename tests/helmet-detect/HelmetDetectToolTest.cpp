@@ -16,8 +16,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using hdtest::Json;
-using hdtest::runTool;
+using zor::test::Json;
+using zor::test::runTool;
 
 const std::set<std::string> kVideoOutputs{"annotated.mp4", "contact-sheet.png", "detections.jsonl"};
 
@@ -76,8 +76,8 @@ std::vector<std::vector<CustomObject>> detectDirectly(const std::vector<cv::Mat>
 
 std::vector<Json> readRecords(const fs::path& path) {
     std::vector<Json> records;
-    for (const std::string& line : hdtest::lines(hdtest::readFile(path))) {
-        records.push_back(hdtest::JsonReader::parse(line));
+    for (const std::string& line : zor::test::lines(zor::test::readFile(path))) {
+        records.push_back(zor::test::JsonReader::parse(line));
     }
     return records;
 }
@@ -108,14 +108,14 @@ std::vector<cv::Rect> boxesOf(const std::vector<CustomObject>& objects) {
 
 class HelmetDetectTool : public testing::Test {
 protected:
-    hdtest::ScratchFolder scratch;
+    zor::test::ScratchFolder scratch;
 };
 
 TEST_F(HelmetDetectTool, VideoRunMatchesTheDetectorFrameByFrame) {
     const fs::path video = scratch.path() / "site.avi";
     const fs::path out = scratch.path() / "out";
     writeVideo(video, 6, 10.0);
-    const hdtest::ToolRun run =
+    const zor::test::ToolRun run =
         runTool({video.string(), "--model", testModel().string(), "--frames=4", "--out", out.string()}, scratch.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "") << "no progress line when standard error is not a terminal";
@@ -163,9 +163,9 @@ TEST_F(HelmetDetectTool, ImageFolderRunFollowsNameOrderAndMarksEachImage) {
     for (auto it = images.rbegin(); it != images.rend(); ++it) {
         ASSERT_TRUE(cv::imwrite((input / it->first).string(), picture(it->second, 3)));
     }
-    hdtest::writeFile(input / "notes.txt", "not an image");
+    zor::test::writeFile(input / "notes.txt", "not an image");
 
-    const hdtest::ToolRun run = runTool(
+    const zor::test::ToolRun run = runTool(
         {"--input", input.string(), "--model", testModel().string(), "--out", out.string(), "--camera", "gate 3"},
         scratch.path());
     ASSERT_EQ(run.status, 0) << run.err;
@@ -213,7 +213,7 @@ TEST_F(HelmetDetectTool, SingleImageRunUsesTheGivenThreshold) {
     const auto atHigher = detectDirectly(frame, 0.8f);
     ASSERT_NE(atDefault[0].size(), atHigher[0].size()) << "the two thresholds should differ on the test model";
 
-    const hdtest::ToolRun run = runTool(
+    const zor::test::ToolRun run = runTool(
         {image.string(), "--threshold", "0.8", "--model", testModel().string(), "--out", out.string()}, scratch.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(filesIn(out), (std::set<std::string>{"annotated-gate.png", "contact-sheet.png", "detections.jsonl"}));
@@ -231,14 +231,14 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
     const std::string model = testModel().string();
     const fs::path video = base / "site.avi";
     writeVideo(video, 2, 10.0);
-    hdtest::writeFile(base / "notes.avi", "this is not a video");
-    hdtest::writeFile(base / "broken.png", "this is not a picture");
-    hdtest::writeFile(base / "a-file", "in the way");
+    zor::test::writeFile(base / "notes.avi", "this is not a video");
+    zor::test::writeFile(base / "broken.png", "this is not a picture");
+    zor::test::writeFile(base / "a-file", "in the way");
     fs::create_directories(base / "no-model");
     fs::copy_file(testModel() / "model.yml", base / "no-model" / "model.yml");
     fs::create_directories(base / "mixed");
     ASSERT_TRUE(cv::imwrite((base / "mixed" / "a.png").string(), picture({320, 240}, 0)));
-    hdtest::writeFile(base / "mixed" / "b.png", "this is not a picture");
+    zor::test::writeFile(base / "mixed" / "b.png", "this is not a picture");
     fs::create_directories(base / "empty");
 
     const fs::path out = base / "out";
@@ -263,9 +263,9 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
         SCOPED_TRACE(what);
         std::vector<std::string> withOut = arguments;
         withOut.insert(withOut.end(), {"--out", out.string()});
-        const hdtest::ToolRun run = runTool(withOut, base);
+        const zor::test::ToolRun run = runTool(withOut, base);
         EXPECT_EQ(run.status, 2) << run.err;
-        const std::vector<std::string> errLines = hdtest::lines(run.err);
+        const std::vector<std::string> errLines = zor::test::lines(run.err);
         ASSERT_EQ(errLines.size(), 1u) << run.err;
         EXPECT_EQ(errLines[0].rfind("helmet-detect: ", 0), 0u) << errLines[0];
         EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "left behind in the output folder";
@@ -274,25 +274,25 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
 
     for (const fs::path& blocked : {base / "a-file", base / "a-file" / "below"}) {
         SCOPED_TRACE("output folder " + blocked.string());
-        const hdtest::ToolRun run = runTool({video.string(), "--model", model, "--out", blocked.string()}, base);
+        const zor::test::ToolRun run = runTool({video.string(), "--model", model, "--out", blocked.string()}, base);
         EXPECT_EQ(run.status, 2) << run.err;
-        EXPECT_EQ(hdtest::lines(run.err).size(), 1u) << run.err;
-        EXPECT_EQ(hdtest::readFile(base / "a-file"), "in the way");
+        EXPECT_EQ(zor::test::lines(run.err).size(), 1u) << run.err;
+        EXPECT_EQ(zor::test::readFile(base / "a-file"), "in the way");
     }
 
     const fs::path good = base / "good";
     fs::create_directories(good);
     ASSERT_TRUE(cv::imwrite((good / "a.png").string(), picture({320, 240}, 0)));
-    const hdtest::ToolRun sameFolder = runTool({good.string(), "--model", model, "--out", good.string()}, base);
+    const zor::test::ToolRun sameFolder = runTool({good.string(), "--model", model, "--out", good.string()}, base);
     EXPECT_EQ(sameFolder.status, 2) << sameFolder.err;
-    EXPECT_EQ(hdtest::lines(sameFolder.err).size(), 1u) << sameFolder.err;
+    EXPECT_EQ(zor::test::lines(sameFolder.err).size(), 1u) << sameFolder.err;
     EXPECT_EQ(filesIn(good), std::set<std::string>{"a.png"}) << "output folder is the input folder";
 }
 
 TEST_F(HelmetDetectTool, DefaultModelIsTheShippedOne) {
     const fs::path image = scratch.path() / "gate.png";
     ASSERT_TRUE(cv::imwrite(image.string(), picture({320, 240}, 2)));
-    const hdtest::ToolRun run = runTool({image.string(), "--out", (scratch.path() / "out").string()}, scratch.path());
+    const zor::test::ToolRun run = runTool({image.string(), "--out", (scratch.path() / "out").string()}, scratch.path());
     if (fs::exists(fs::path(HMD_SHIPPED_MODEL_DIR) / "model.yml")) {
         EXPECT_EQ(run.status, 0) << run.err;
     } else {
@@ -307,7 +307,7 @@ TEST_F(HelmetDetectTool, DefaultModelIsTheShippedOne) {
 TEST_F(HelmetDetectTool, StagedVideoRunMatchesTheShippedDetector) {
     const fs::path video = HMD_STAGED_VIDEO;
     const fs::path out = scratch.path() / "out";
-    const hdtest::ToolRun run = runTool({video.string(), "--frames=3", "--out", out.string()}, scratch.path());
+    const zor::test::ToolRun run = runTool({video.string(), "--frames=3", "--out", out.string()}, scratch.path());
     ASSERT_EQ(run.status, 0) << run.err;
 
     const std::vector<cv::Mat> frames = readVideo(video, 3);

@@ -22,13 +22,10 @@
 
 extern char** environ;
 
-namespace hdtest {
+namespace zor::test {
 
 namespace fs = std::filesystem;
 
-using testsupport::readFile;
-using testsupport::ScratchFolder;
-using testsupport::writeFile;
 
 inline std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
@@ -294,4 +291,4 @@ private:
     std::size_t at_ = 0;
 };
 
-}  // namespace hdtest
+}  // namespace zor::test

@@ -20,14 +20,14 @@
 namespace {
 
 namespace fs = std::filesystem;
-using hdtest::Json;
-using hdtest::runTool;
+using zor::test::Json;
+using zor::test::runTool;
 
 const std::string kModel = std::string(HMD_TEST_MODELS_DIR) + "/v5_basic";
 
 class HelmetEvalTool : public testing::Test {
 protected:
-    hdtest::ScratchFolder scratch;
+    zor::test::ScratchFolder scratch;
 
     // a: helmets on r4 and r0, a head on r2 and an unmapped class 2;
     // b: a helmet on r3 as a polygon; c: no label file.
@@ -39,24 +39,24 @@ protected:
         for (const char* name : {"b.png", "a.png", "c.png"}) {
             EXPECT_TRUE(cv::imwrite((root / "images" / name).string(), grey));
         }
-        hdtest::writeFile(root / "labels" / "a.txt",
+        zor::test::writeFile(root / "labels" / "a.txt",
                           "0 0.90625 0.90625 0.1875 0.1875\n1 0.3125 0.3125 0.15625 0.15625\n"
                           "0 0.3125 0.3125 0.15625 0.15625\n2 0.5 0.5 0.2 0.2\n");
-        hdtest::writeFile(root / "labels" / "b.txt", "0 0.59375 0.5 0.78125 0.5 0.78125 0.75 0.59375 0.75\n");
+        zor::test::writeFile(root / "labels" / "b.txt", "0 0.59375 0.5 0.78125 0.5 0.78125 0.75 0.59375 0.75\n");
         return root;
     }
 
     Json runJson(std::vector<std::string> arguments) {
         const fs::path json = scratch.path() / "out.json";
         arguments.insert(arguments.end(), {"--model", kModel, "--json", json.string()});
-        const hdtest::ToolRun run = runTool(arguments, scratch.path());
+        const zor::test::ToolRun run = runTool(arguments, scratch.path());
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "") << "no progress when standard error is not a terminal";
         last = run;
-        return hdtest::JsonReader::parse(hdtest::readFile(json));
+        return zor::test::JsonReader::parse(zor::test::readFile(json));
     }
 
-    hdtest::ToolRun last;
+    zor::test::ToolRun last;
 };
 
 const Json& byName(const Json& report, const std::string& name) {
@@ -104,7 +104,7 @@ TEST_F(HelmetEvalTool, ScoresAnImageFolder) {
 
 TEST_F(HelmetEvalTool, ExclusionListAndClassMap) {
     const fs::path root = makeFolder();
-    hdtest::writeFile(scratch.path() / "dups.txt", "train/images/c.png\n");
+    zor::test::writeFile(scratch.path() / "dups.txt", "train/images/c.png\n");
     // Only helmets count: a's head label is ignored, so head has no truth.
     const Json report = runJson({"--images=" + root.string(), "--exclude", (scratch.path() / "dups.txt").string(),
                                  "--classes", "0:helmet", "--curves", (scratch.path() / "pr").string()});
@@ -137,7 +137,7 @@ TEST_F(HelmetEvalTool, ScoresALabelledVideo) {
         }
     }
     // Frame 0 a helmet on r0, frame 1 a head on r2; frame 2 is beyond --frames.
-    hdtest::writeFile(scratch.path() / "gt.txt",
+    zor::test::writeFile(scratch.path() / "gt.txt",
                       "# frame class cx cy w h\n0 0 20 20 10 10\n1 1 20 20 10 10\n"
                       "2 0 58 58 12 12\n");
     const Json report =
@@ -166,13 +166,13 @@ TEST_F(HelmetEvalTool, UserErrorsExitTwoWithOneLine) {
         {"--video", (scratch.path() / "none.avi").string(), "--labels", "gt.txt", "--model", kModel},
     };
     for (const auto& arguments : cases) {
-        const hdtest::ToolRun run = runTool(arguments, scratch.path());
+        const zor::test::ToolRun run = runTool(arguments, scratch.path());
         EXPECT_EQ(run.status, 2) << arguments[0] << " ... " << arguments.back() << ": " << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(run.err.rfind("helmet-eval: ", 0), 0u) << run.err;
     }
-    hdtest::writeFile(root / "labels" / "b.txt", "0 0.5 0.5\n");
-    const hdtest::ToolRun malformed = runTool({"--images", root.string(), "--model", kModel}, scratch.path());
+    zor::test::writeFile(root / "labels" / "b.txt", "0 0.5 0.5\n");
+    const zor::test::ToolRun malformed = runTool({"--images", root.string(), "--model", kModel}, scratch.path());
     EXPECT_EQ(malformed.status, 2);
     EXPECT_NE(malformed.err.find("b.txt:1"), std::string::npos) << malformed.err;
     EXPECT_EQ(runTool({"--help"}, scratch.path()).status, 0);
@@ -181,7 +181,7 @@ TEST_F(HelmetEvalTool, UserErrorsExitTwoWithOneLine) {
 TEST(HelmetEvalOptions, ReadsBothFormsAndChecksRanges) {
     const char* argv[] = {"helmet-eval", "--images=set", "--threshold", "0.4",
                           "--iou=0.75",  "--optimize",   "--frames",    "7"};
-    const auto options = heval::parseOptions(8, argv, "model-dir");
+    const auto options = zor::eval::parseOptions(8, argv, "model-dir");
     ASSERT_TRUE(options);
     EXPECT_EQ(options->imagesFolder, "set");
     EXPECT_EQ(options->modelDirectory, "model-dir");
@@ -203,11 +203,11 @@ TEST(HelmetEvalOptions, ReadsBothFormsAndChecksRanges) {
         {"x", "stray"},
     };
     for (const auto& arguments : bad) {
-        EXPECT_THROW(heval::parseOptions(static_cast<int>(arguments.size()), arguments.data(), "m"), heval::UserError)
+        EXPECT_THROW(zor::eval::parseOptions(static_cast<int>(arguments.size()), arguments.data(), "m"), zor::eval::UserError)
             << arguments.back();
     }
     const char* same[] = {"x", "--images", "s", "--detect-threshold", "0.3", "--threshold", "0.3"};
-    EXPECT_NO_THROW(heval::parseOptions(7, same, "m"));
+    EXPECT_NO_THROW(zor::eval::parseOptions(7, same, "m"));
 }
 
 }  // namespace

@@ -9,20 +9,20 @@
 
 namespace {
 
-using heval::ClassMap;
-using heval::UserError;
+using zor::eval::ClassMap;
+using zor::eval::UserError;
 
 const ClassMap kDefault{{0, "helmet"}, {1, "head"}};
 
-std::vector<heval::LabelledBox> yolo(const std::string& text, cv::Size size = {200, 100},
+std::vector<zor::eval::LabelledBox> yolo(const std::string& text, cv::Size size = {200, 100},
                                      const ClassMap& classes = kDefault) {
     std::istringstream in(text);
-    return heval::parseYoloLabels(in, size, classes, "a.txt");
+    return zor::eval::parseYoloLabels(in, size, classes, "a.txt");
 }
 
-heval::FrameLabels rendered(const std::string& text, const ClassMap& classes = kDefault) {
+zor::eval::FrameLabels rendered(const std::string& text, const ClassMap& classes = kDefault) {
     std::istringstream in(text);
-    return heval::parseRendererLabels(in, classes, "gt.txt");
+    return zor::eval::parseRendererLabels(in, classes, "gt.txt");
 }
 
 void expectBox(const cv::Rect2d& actual, const cv::Rect2d& expected) {
@@ -33,14 +33,14 @@ void expectBox(const cv::Rect2d& actual, const cv::Rect2d& expected) {
 }
 
 TEST(HelmetEvalClassMap, ParsesAndRejects) {
-    EXPECT_EQ(heval::parseClassMap("1:helmet, 0 : head"), (ClassMap{{1, "helmet"}, {0, "head"}}));
-    EXPECT_EQ(heval::parseClassMap("3:helmet,4:helmet"), (ClassMap{{3, "helmet"}, {4, "helmet"}}));
+    EXPECT_EQ(zor::eval::parseClassMap("1:helmet, 0 : head"), (ClassMap{{1, "helmet"}, {0, "head"}}));
+    EXPECT_EQ(zor::eval::parseClassMap("3:helmet,4:helmet"), (ClassMap{{3, "helmet"}, {4, "helmet"}}));
     for (const char* bad : {"", "0helmet", "-1:helmet", "0:", "x:helmet", "0:helmet,", "0:a,0:b", "1.5:a"}) {
-        EXPECT_THROW(heval::parseClassMap(bad), UserError) << bad;
+        EXPECT_THROW(zor::eval::parseClassMap(bad), UserError) << bad;
     }
-    EXPECT_EQ(heval::parseLabelMap("helmet, head"), (std::vector<std::string>{"helmet", "head"}));
-    EXPECT_NO_THROW(heval::checkClassMap({{5, "head"}}, {"helmet", "head"}));
-    EXPECT_THROW(heval::checkClassMap({{0, "person"}}, {"helmet", "head"}), UserError);
+    EXPECT_EQ(zor::eval::parseLabelMap("helmet, head"), (std::vector<std::string>{"helmet", "head"}));
+    EXPECT_NO_THROW(zor::eval::checkClassMap({{5, "head"}}, {"helmet", "head"}));
+    EXPECT_THROW(zor::eval::checkClassMap({{0, "person"}}, {"helmet", "head"}), UserError);
 }
 
 TEST(HelmetEvalYoloLabels, BoxesAndPolygonsInPixels) {
@@ -56,7 +56,7 @@ TEST(HelmetEvalYoloLabels, BoxesAndPolygonsInPixels) {
 
 TEST(HelmetEvalYoloLabels, ClassesOutsideTheMapAreLeftOut) {
     const auto boxes =
-        yolo("2 0.5 0.5 0.1 0.1\n1 0.5 0.5 0.1 0.1\n0 0.5 0.5 0.1 0.1\n", {100, 100}, heval::parseClassMap("1:helmet"));
+        yolo("2 0.5 0.5 0.1 0.1\n1 0.5 0.5 0.1 0.1\n0 0.5 0.5 0.1 0.1\n", {100, 100}, zor::eval::parseClassMap("1:helmet"));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].className, "helmet");
 }
@@ -75,10 +75,10 @@ TEST(HelmetEvalYoloLabels, MalformedLinesNameFileAndLine) {
 }
 
 TEST(HelmetEvalYoloLabels, MissingFileIsAnImageWithoutObjects) {
-    testsupport::ScratchFolder scratch;
-    EXPECT_TRUE(heval::readYoloLabels(scratch.path() / "none.txt", {64, 64}, kDefault).empty());
-    testsupport::writeFile(scratch.path() / "one.txt", "1 0.5 0.5 0.5 0.5\n");
-    const auto boxes = heval::readYoloLabels(scratch.path() / "one.txt", {64, 32}, kDefault);
+    zor::test::ScratchFolder scratch;
+    EXPECT_TRUE(zor::eval::readYoloLabels(scratch.path() / "none.txt", {64, 64}, kDefault).empty());
+    zor::test::writeFile(scratch.path() / "one.txt", "1 0.5 0.5 0.5 0.5\n");
+    const auto boxes = zor::eval::readYoloLabels(scratch.path() / "one.txt", {64, 32}, kDefault);
     ASSERT_EQ(boxes.size(), 1u);
     expectBox(boxes[0].box, {16, 8, 32, 16});
 }
@@ -87,7 +87,7 @@ TEST(HelmetEvalRendererLabels, FramesCommentsAndClasses) {
     const auto frames = rendered(
         "# frame class cx cy w h\n0 0 100 50 20 10\n0 1 10 10 4 4\n7 0 5 5 2 2\n"
         "7 3 5 5 2 2\n",
-        heval::parseClassMap("0:helmet,1:head"));
+        zor::eval::parseClassMap("0:helmet,1:head"));
     ASSERT_EQ(frames.size(), 2u);
     ASSERT_EQ(frames.at(0).size(), 2u);
     expectBox(frames.at(0)[0].box, {90, 45, 20, 10});
@@ -96,19 +96,19 @@ TEST(HelmetEvalRendererLabels, FramesCommentsAndClasses) {
     for (const char* bad : {"0 0 100 50 20", "x 0 1 1 1 1", "-1 0 1 1 1 1", "0 0 1 1 -1 1", "0 0 1 1 1 1 1"}) {
         EXPECT_THROW(rendered(bad), UserError) << bad;
     }
-    EXPECT_THROW(heval::readRendererLabels("/nonexistent/gt.txt", kDefault), UserError);
+    EXPECT_THROW(zor::eval::readRendererLabels("/nonexistent/gt.txt", kDefault), UserError);
 }
 
 TEST(HelmetEvalExcludeList, MatchesByFileName) {
     std::istringstream in("test/images/005307_jpg.rf.39a2.jpg\r\n\n# comment\nvalid\\images\\b.png\n  c.png  \n");
-    const heval::ExcludeList list = heval::ExcludeList::parse(in);
+    const zor::eval::ExcludeList list = zor::eval::ExcludeList::parse(in);
     EXPECT_EQ(list.size(), 3u);
     EXPECT_TRUE(list.excludes("/data/hh/images/005307_jpg.rf.39a2.jpg"));
     EXPECT_TRUE(list.excludes("b.png"));
     EXPECT_TRUE(list.excludes("other/c.png"));
     EXPECT_FALSE(list.excludes("images/005307_jpg.rf.39a2.png"));
     EXPECT_FALSE(list.excludes("test"));
-    EXPECT_THROW(heval::ExcludeList::read("/nonexistent/list.txt"), UserError);
+    EXPECT_THROW(zor::eval::ExcludeList::read("/nonexistent/list.txt"), UserError);
 }
 
 }  // namespace

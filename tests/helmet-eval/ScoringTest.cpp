@@ -8,8 +8,8 @@
 
 namespace {
 
-using heval::Detection;
-using heval::RankedDetection;
+using zor::eval::Detection;
+using zor::eval::RankedDetection;
 
 // A sum of 101 samples differs from the closed form in the last bits only.
 constexpr double kSum = 1e-12;
@@ -31,34 +31,34 @@ std::vector<RankedDetection> ranks(const std::string& pattern) {  // "TF T": T t
 
 TEST(HelmetEvalIou, EdgeCases) {
     const cv::Rect2d box(0, 0, 10, 10);
-    EXPECT_DOUBLE_EQ(heval::iou(box, box), 1.0);
-    EXPECT_EQ(heval::iou(box, cv::Rect2d(10, 0, 10, 10)), 0.0) << "touching boxes do not overlap";
-    EXPECT_EQ(heval::iou(box, cv::Rect2d(0, 0, 10, 5)), 0.5) << "50 / 100, exactly";
-    EXPECT_DOUBLE_EQ(heval::iou(box, cv::Rect2d(5, 0, 10, 10)), 50.0 / 150.0);
-    EXPECT_EQ(heval::iou(box, cv::Rect2d(3, 3, 0, 0)), 0.0) << "an empty box";
-    EXPECT_EQ(heval::iou(cv::Rect2d(0, 0, 0, 0), cv::Rect2d(0, 0, 0, 0)), 0.0);
+    EXPECT_DOUBLE_EQ(zor::eval::iou(box, box), 1.0);
+    EXPECT_EQ(zor::eval::iou(box, cv::Rect2d(10, 0, 10, 10)), 0.0) << "touching boxes do not overlap";
+    EXPECT_EQ(zor::eval::iou(box, cv::Rect2d(0, 0, 10, 5)), 0.5) << "50 / 100, exactly";
+    EXPECT_DOUBLE_EQ(zor::eval::iou(box, cv::Rect2d(5, 0, 10, 10)), 50.0 / 150.0);
+    EXPECT_EQ(zor::eval::iou(box, cv::Rect2d(3, 3, 0, 0)), 0.0) << "an empty box";
+    EXPECT_EQ(zor::eval::iou(cv::Rect2d(0, 0, 0, 0), cv::Rect2d(0, 0, 0, 0)), 0.0);
 }
 
 TEST(HelmetEvalMatching, HighestConfidenceFirstAndEachTruthOnce) {
     const std::vector<cv::Rect2d> truths{{0, 0, 10, 10}, {50, 50, 10, 10}};
     // Perfect detections, listed in any order.
-    EXPECT_EQ(heval::matchDetections({det(0.5f, truths[1]), det(0.9f, truths[0])}, truths, 0.5),
+    EXPECT_EQ(zor::eval::matchDetections({det(0.5f, truths[1]), det(0.9f, truths[0])}, truths, 0.5),
               (std::vector<int>{1, 0}));
     // A duplicate of one box: the more confident one takes it, wherever listed.
-    EXPECT_EQ(heval::matchDetections({det(0.6f, {1, 0, 10, 10}), det(0.8f, {0, 0, 10, 10})}, truths, 0.5),
+    EXPECT_EQ(zor::eval::matchDetections({det(0.6f, {1, 0, 10, 10}), det(0.8f, {0, 0, 10, 10})}, truths, 0.5),
               (std::vector<int>{-1, 0}));
     // Equal confidence: the one listed first takes it (stable order).
-    EXPECT_EQ(heval::matchDetections({det(0.7f, {1, 0, 10, 10}), det(0.7f, {0, 0, 10, 10})}, truths, 0.5),
+    EXPECT_EQ(zor::eval::matchDetections({det(0.7f, {1, 0, 10, 10}), det(0.7f, {0, 0, 10, 10})}, truths, 0.5),
               (std::vector<int>{0, -1}));
-    EXPECT_EQ(heval::matchDetections({}, truths, 0.5), std::vector<int>{});
-    EXPECT_EQ(heval::matchDetections({det(0.9f, truths[0])}, {}, 0.5), std::vector<int>{-1});
+    EXPECT_EQ(zor::eval::matchDetections({}, truths, 0.5), std::vector<int>{});
+    EXPECT_EQ(zor::eval::matchDetections({det(0.9f, truths[0])}, {}, 0.5), std::vector<int>{-1});
 }
 
 TEST(HelmetEvalMatching, IouThresholdIsInclusive) {
     const std::vector<cv::Rect2d> truth{{0, 0, 10, 10}};
-    EXPECT_EQ(heval::matchDetections({det(0.9f, {0, 0, 10, 5})}, truth, 0.5), std::vector<int>{0}) << "IoU 0.5";
-    EXPECT_EQ(heval::matchDetections({det(0.9f, {0, 0, 10, 4.99})}, truth, 0.5), std::vector<int>{-1});
-    EXPECT_EQ(heval::matchDetections({det(0.9f, {10, 0, 10, 10})}, truth, 0.01), std::vector<int>{-1})
+    EXPECT_EQ(zor::eval::matchDetections({det(0.9f, {0, 0, 10, 5})}, truth, 0.5), std::vector<int>{0}) << "IoU 0.5";
+    EXPECT_EQ(zor::eval::matchDetections({det(0.9f, {0, 0, 10, 4.99})}, truth, 0.5), std::vector<int>{-1});
+    EXPECT_EQ(zor::eval::matchDetections({det(0.9f, {10, 0, 10, 10})}, truth, 0.01), std::vector<int>{-1})
         << "touching is never a match";
 }
 
@@ -68,33 +68,33 @@ TEST(HelmetEvalMatching, CrowdedSceneIsGreedyByBestIou) {
     // D0 (0.9) at (3,0): IoU with G0 = 70/130 = 0.54, with G1 = 90/110 = 0.82 -> takes G1.
     // D1 (0.8) at (4,0) = G1 exactly, but G1 is taken; IoU with G0 = 60/140 = 0.43 < 0.5 -> FP.
     // Greedy by confidence, not the best assignment overall (D0->G0, D1->G1 would give two).
-    EXPECT_EQ(heval::matchDetections({det(0.8f, {4, 0, 10, 10}), det(0.9f, {3, 0, 10, 10})}, truths, 0.5),
+    EXPECT_EQ(zor::eval::matchDetections({det(0.8f, {4, 0, 10, 10}), det(0.9f, {3, 0, 10, 10})}, truths, 0.5),
               (std::vector<int>{-1, 1}));
     // At IoU 0.4 D1 falls back to G0 (0.43).
-    EXPECT_EQ(heval::matchDetections({det(0.8f, {4, 0, 10, 10}), det(0.9f, {3, 0, 10, 10})}, truths, 0.4),
+    EXPECT_EQ(zor::eval::matchDetections({det(0.8f, {4, 0, 10, 10}), det(0.9f, {3, 0, 10, 10})}, truths, 0.4),
               (std::vector<int>{0, 1}));
     // Equal IoU with both truths: the first truth in label order.
-    EXPECT_EQ(heval::matchDetections({det(0.9f, {2, 0, 10, 10})}, truths, 0.5), std::vector<int>{0});
+    EXPECT_EQ(zor::eval::matchDetections({det(0.9f, {2, 0, 10, 10})}, truths, 0.5), std::vector<int>{0});
 }
 
 TEST(HelmetEvalAveragePrecision, PerfectEmptyAndUndefined) {
-    EXPECT_DOUBLE_EQ(heval::interpolatedAveragePrecision(ranks("TTT"), 3), 1.0);
-    EXPECT_EQ(heval::interpolatedAveragePrecision({}, 3), 0.0) << "no detections";
-    EXPECT_EQ(heval::interpolatedAveragePrecision(ranks("FFF"), 3), 0.0);
-    EXPECT_TRUE(std::isnan(heval::interpolatedAveragePrecision(ranks("FF"), 0))) << "no ground truth";
-    EXPECT_TRUE(std::isnan(heval::interpolatedAveragePrecision({}, 0)));
+    EXPECT_DOUBLE_EQ(zor::eval::interpolatedAveragePrecision(ranks("TTT"), 3), 1.0);
+    EXPECT_EQ(zor::eval::interpolatedAveragePrecision({}, 3), 0.0) << "no detections";
+    EXPECT_EQ(zor::eval::interpolatedAveragePrecision(ranks("FFF"), 3), 0.0);
+    EXPECT_TRUE(std::isnan(zor::eval::interpolatedAveragePrecision(ranks("FF"), 0))) << "no ground truth";
+    EXPECT_TRUE(std::isnan(zor::eval::interpolatedAveragePrecision({}, 0)));
 }
 
 TEST(HelmetEvalAveragePrecision, HundredAndOnePointInterpolation) {
     // 3 truths; T F T: precision 1, 1/2, 2/3 at recall 1/3, 1/3, 2/3. Made
     // monotone: 1, 2/3, 2/3. Recall 0..0.33 (34 samples) -> 1, 0.34..0.66 (33)
     // -> 2/3, 0.67..1 (34) never reached -> 0. AP = (34 + 22) / 101.
-    EXPECT_NEAR(heval::interpolatedAveragePrecision(ranks("TFT"), 3), 56.0 / 101.0, kSum);
+    EXPECT_NEAR(zor::eval::interpolatedAveragePrecision(ranks("TFT"), 3), 56.0 / 101.0, kSum);
     // 4 truths; F T: recall 0, 1/4 at precision 0, 1/2; monotone 1/2, 1/2.
     // Recall 0..0.25 (26 samples, 0.25 itself reached exactly) -> 1/2: 13 / 101.
-    EXPECT_NEAR(heval::interpolatedAveragePrecision(ranks("FT"), 4), 13.0 / 101.0, kSum);
+    EXPECT_NEAR(zor::eval::interpolatedAveragePrecision(ranks("FT"), 4), 13.0 / 101.0, kSum);
     // The samples themselves for T F T, at their boundaries.
-    const std::vector<double> samples = heval::sampledPrecision(heval::precisionRecallCurve(ranks("TFT"), 3));
+    const std::vector<double> samples = zor::eval::sampledPrecision(zor::eval::precisionRecallCurve(ranks("TFT"), 3));
     ASSERT_EQ(samples.size(), 101u);
     EXPECT_EQ(samples[33], 1.0);
     EXPECT_DOUBLE_EQ(samples[34], 2.0 / 3.0);
@@ -115,18 +115,18 @@ TEST(HelmetEvalAveragePrecision, PublishedWorkedExample) {
     // 0.14..0.40 -> 3/7 (27; 0.40 = 6/15 reached exactly), 0.41..0.46 -> 7/23 (6):
     // (7 + 14/3 + 81/7 + 42/23) / 101 = 0.248160.
     const auto ranked = ranks("TFTFFFFFFTFTTTFFFFFFFFTF");
-    EXPECT_NEAR(heval::interpolatedAveragePrecision(ranked, 15, 10), 0.2684, 5e-5);
-    EXPECT_NEAR(heval::interpolatedAveragePrecision(ranked, 15, 100),
+    EXPECT_NEAR(zor::eval::interpolatedAveragePrecision(ranked, 15, 10), 0.2684, 5e-5);
+    EXPECT_NEAR(zor::eval::interpolatedAveragePrecision(ranked, 15, 100),
                 (7.0 + 14.0 / 3.0 + 81.0 / 7.0 + 42.0 / 23.0) / 101.0, kSum);
 }
 
 class HelmetEvalEvaluator : public testing::Test {
 protected:
-    heval::Evaluator evaluator{{{"helmet", "head"}, 0.6, 0.5}};
+    zor::eval::Evaluator evaluator{{{"helmet", "head"}, 0.6, 0.5}};
     const cv::Rect2d box{0, 0, 10, 10};
     const cv::Rect2d elsewhere{50, 50, 10, 10};
 
-    heval::ClassFigures figures(std::size_t index) const { return evaluator.figures().at(index); }
+    zor::eval::ClassFigures figures(std::size_t index) const { return evaluator.figures().at(index); }
 };
 
 TEST_F(HelmetEvalEvaluator, TiesAcrossImagesKeepImageOrder) {
@@ -136,7 +136,7 @@ TEST_F(HelmetEvalEvaluator, TiesAcrossImagesKeepImageOrder) {
     evaluator.addImage({{"helmet", box}}, {det(0.9f, box)});
     EXPECT_DOUBLE_EQ(figures(0).ap50, 0.5);
 
-    heval::Evaluator reversed({{"helmet"}, 0.6, 0.5});
+    zor::eval::Evaluator reversed({{"helmet"}, 0.6, 0.5});
     reversed.addImage({{"helmet", box}}, {det(0.9f, box)});
     reversed.addImage({}, {det(0.9f, box)});
     EXPECT_DOUBLE_EQ(reversed.figures().at(0).ap50, 1.0);
@@ -144,9 +144,9 @@ TEST_F(HelmetEvalEvaluator, TiesAcrossImagesKeepImageOrder) {
 
     // Enough ties that an unstable sort would reorder them: 20 true positives
     // then 20 false positives, all at 0.9, rank T...T F...F -> AP 1.
-    heval::Evaluator many({{"helmet"}, 0.6, 0.5});
+    zor::eval::Evaluator many({{"helmet"}, 0.6, 0.5});
     for (int image = 0; image < 40; ++image) {
-        many.addImage(image < 20 ? std::vector<heval::LabelledBox>{{"helmet", box}} : std::vector<heval::LabelledBox>{},
+        many.addImage(image < 20 ? std::vector<zor::eval::LabelledBox>{{"helmet", box}} : std::vector<zor::eval::LabelledBox>{},
                       {det(0.9f, box)});
     }
     EXPECT_DOUBLE_EQ(many.figures().at(0).ap50, 1.0);
@@ -156,7 +156,7 @@ TEST_F(HelmetEvalEvaluator, CountsAtTheOperatingThreshold) {
     evaluator.addImage({{"helmet", box}, {"helmet", elsewhere}, {"head", box}},
                        {det(0.9f, box), det(0.7f, {0, 0, 10, 9}), det(0.65f, elsewhere), det(0.3f, {80, 0, 5, 5}),
                         det(0.6f, box, "head")});
-    const heval::ClassFigures helmet = figures(0);
+    const zor::eval::ClassFigures helmet = figures(0);
     EXPECT_EQ(helmet.groundTruth, 2);
     EXPECT_EQ(helmet.detections, 4);
     EXPECT_EQ(helmet.detectionsAtThreshold, 3);
@@ -169,43 +169,43 @@ TEST_F(HelmetEvalEvaluator, CountsAtTheOperatingThreshold) {
     // T F T F: monotone 1, 2/3, 2/3 at recall 1/2, 1/2, 1 -> (51 + 50 * 2/3) / 101.
     EXPECT_NEAR(helmet.ap50, (51.0 + 100.0 / 3.0) / 101.0, kSum);
 
-    heval::Evaluator atHalf({{"helmet"}, 0.5, 0.5});
+    zor::eval::Evaluator atHalf({{"helmet"}, 0.5, 0.5});
     atHalf.addImage({{"helmet", box}}, {det(0.5f, box), det(0.49999997f, elsewhere)});
     EXPECT_EQ(atHalf.figures().at(0).detectionsAtThreshold, 1) << "confidence exactly at the threshold counts";
 }
 
 TEST_F(HelmetEvalEvaluator, UndefinedFigures) {
     evaluator.addImage({{"helmet", box}}, {det(0.9f, elsewhere, "head"), det(0.8f, box, "person")});
-    const heval::ClassFigures helmet = figures(0);
+    const zor::eval::ClassFigures helmet = figures(0);
     EXPECT_EQ(helmet.ap50, 0.0) << "ground truth but no detections";
     EXPECT_TRUE(std::isnan(helmet.precision));
     EXPECT_EQ(helmet.recall, 0.0);
     EXPECT_EQ(helmet.f1, 0.0);
-    const heval::ClassFigures head = figures(1);
+    const zor::eval::ClassFigures head = figures(1);
     EXPECT_TRUE(std::isnan(head.ap50));
     EXPECT_TRUE(std::isnan(head.ap50to95));
     EXPECT_TRUE(std::isnan(head.recall));
     EXPECT_EQ(head.precision, 0.0);
     EXPECT_EQ(head.f1, 0.0);
     EXPECT_TRUE(head.curve.empty());
-    EXPECT_EQ(heval::meanOfDefined(evaluator.figures(), &heval::ClassFigures::ap50), 0.0) << "head left out";
+    EXPECT_EQ(zor::eval::meanOfDefined(evaluator.figures(), &zor::eval::ClassFigures::ap50), 0.0) << "head left out";
 
-    heval::Evaluator nothing({{"helmet"}, 0.6, 0.5});
+    zor::eval::Evaluator nothing({{"helmet"}, 0.6, 0.5});
     nothing.addImage({}, {});
     EXPECT_TRUE(std::isnan(nothing.figures().at(0).f1));
-    EXPECT_TRUE(std::isnan(heval::meanOfDefined(nothing.figures(), &heval::ClassFigures::ap50)));
+    EXPECT_TRUE(std::isnan(zor::eval::meanOfDefined(nothing.figures(), &zor::eval::ClassFigures::ap50)));
 }
 
 TEST_F(HelmetEvalEvaluator, AveragesOverCocoIouThresholds) {
     // IoU 0.72 matches at 0.50, 0.55, 0.60, 0.65, 0.70 (5 of 10) -> AP50:95 0.5.
     evaluator.addImage({{"helmet", {0, 0, 100, 100}}}, {det(0.9f, {0, 0, 100, 72})});
-    const heval::ClassFigures helmet = figures(0);
+    const zor::eval::ClassFigures helmet = figures(0);
     EXPECT_EQ(helmet.ap50, 1.0);
     EXPECT_DOUBLE_EQ(helmet.ap50to95, 0.5);
     EXPECT_EQ(helmet.apAtIou[4], 1.0);
     EXPECT_EQ(helmet.apAtIou[5], 0.0);
 
-    heval::Evaluator strict({{"helmet"}, 0.6, 0.75});
+    zor::eval::Evaluator strict({{"helmet"}, 0.6, 0.75});
     strict.addImage({{"helmet", {0, 0, 100, 100}}}, {det(0.9f, {0, 0, 100, 72})});
     EXPECT_EQ(strict.figures().at(0).truePositives, 0) << "the counts use their own IoU";
     EXPECT_EQ(strict.figures().at(0).ap50, 1.0);

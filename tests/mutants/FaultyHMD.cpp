@@ -40,7 +40,7 @@ bool isUniform(const cv::Mat& frame) {
 
 struct ZORCustomHMD::State {
     explicit State(IZORCustomClass& base) : plugin(base) {}
-    hmd::HelmetPlugin plugin;
+    zor::hmd::HelmetPlugin plugin;
     bool loaded = false;
     bool initializeFailed = false;
     int destroyCalls = 0;

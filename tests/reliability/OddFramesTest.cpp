@@ -2,7 +2,7 @@
 // and never an exception.
 #include "DetectorTestSupport.h"
 
-using namespace hmdtest;
+using namespace zor::test;
 
 namespace {
 

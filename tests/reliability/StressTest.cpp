@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-using namespace hmdtest;
+using namespace zor::test;
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-namespace testsupport {
+namespace zor::test {
 
 namespace fs = std::filesystem;
 
@@ -51,4 +51,4 @@ inline void writeFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-}  // namespace testsupport
+}  // namespace zor::test

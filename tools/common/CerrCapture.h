@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-namespace htools {
+namespace zor::tools {
 
 // Keeps what is written to std::cerr while it lives.
 class CerrCapture {
@@ -33,4 +33,4 @@ private:
     std::streambuf* previous_;
 };
 
-}  // namespace htools
+}  // namespace zor::tools

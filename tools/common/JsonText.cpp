@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace htools {
+namespace zor::tools {
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
@@ -36,4 +36,4 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-}  // namespace htools
+}  // namespace zor::tools

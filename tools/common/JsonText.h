@@ -7,7 +7,7 @@
 #include <string>
 #include <type_traits>
 
-namespace htools {
+namespace zor::tools {
 
 // A JSON string literal: quotes, backslashes and control characters escaped.
 std::string jsonString(const std::string& text);
@@ -26,4 +26,4 @@ std::string jsonNumber(Number value) {
     return error == std::errc() ? std::string(digits.data(), end) : "null";
 }
 
-}  // namespace htools
+}  // namespace zor::tools

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hbench {
+namespace zor::bench {
 
 namespace {
 
@@ -216,4 +216,4 @@ void printUsage(const BenchOptions& defaults) {
     parser.printMessage();
 }
 
-}  // namespace hbench
+}  // namespace zor::bench

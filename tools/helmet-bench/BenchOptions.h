@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace hbench {
+namespace zor::bench {
 
 struct BenchOptions {
     std::filesystem::path modelDirectory;
@@ -38,4 +38,4 @@ void printUsage(const BenchOptions& defaults);
 // "1920x1080" (or "1920X1080") as a size with both sides positive.
 std::optional<cv::Size> parseFrameSize(const std::string& text);
 
-}  // namespace hbench
+}  // namespace zor::bench

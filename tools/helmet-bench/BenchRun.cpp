@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-namespace hbench {
+namespace zor::bench {
 
 namespace {
 
@@ -240,4 +240,4 @@ BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bo
     return report;
 }
 
-}  // namespace hbench
+}  // namespace zor::bench

@@ -5,7 +5,7 @@
 #include "FrameSource.h"
 #include "Report.h"
 
-namespace hbench {
+namespace zor::bench {
 
 // Initialize (and OptimizeModel with --optimize), one first call, then every
 // camera thread's warm-up calls, then, all cameras starting together, the
@@ -19,4 +19,4 @@ double peakResidentMegabytes();
 // The process's resident set size now, in MB (VmRSS; 0 where unknown).
 double currentResidentMegabytes();
 
-}  // namespace hbench
+}  // namespace zor::bench

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-namespace hbench {
+namespace zor::bench {
 
 namespace {
 
@@ -79,4 +79,4 @@ FrameSet decodeVideoFrames(const std::filesystem::path& video, int count) {
     return set;
 }
 
-}  // namespace hbench
+}  // namespace zor::bench

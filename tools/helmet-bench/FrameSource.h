@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace hbench {
+namespace zor::bench {
 
 struct FrameSet {
     std::vector<cv::Mat> frames;  // 8-bit BGR, all the same size
@@ -27,4 +27,4 @@ FrameSet makeSyntheticFrames(cv::Size size, int count);
 // video is shorter). Throws std::runtime_error when nothing can be decoded.
 FrameSet decodeVideoFrames(const std::filesystem::path& video, int count);
 
-}  // namespace hbench
+}  // namespace zor::bench

@@ -4,7 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
-namespace hbench {
+namespace zor::bench {
 
 double BenchReport::throughputFps() const {
     return wallSeconds > 0.0 ? static_cast<double>(measuredFrames) / wallSeconds : 0.0;
@@ -156,4 +156,4 @@ void writeJson(std::ostream& out, const BenchReport& r) {
         << "}\n";
 }
 
-}  // namespace hbench
+}  // namespace zor::bench

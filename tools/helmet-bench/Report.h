@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-namespace hbench {
+namespace zor::bench {
 
 struct BenchReport {
     // What ran.
@@ -46,4 +46,4 @@ struct BenchReport {
 void printTable(std::ostream& out, const BenchReport& report);
 void writeJson(std::ostream& out, const BenchReport& report);
 
-}  // namespace hbench
+}  // namespace zor::bench

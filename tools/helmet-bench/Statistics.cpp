@@ -5,7 +5,7 @@
 #include <numeric>
 #include <stdexcept>
 
-namespace hbench {
+namespace zor::bench {
 
 namespace {
 
@@ -50,4 +50,4 @@ LatencySummary summarize(std::vector<double> samples) {
     return summary;
 }
 
-}  // namespace hbench
+}  // namespace zor::bench

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace hbench {
+namespace zor::bench {
 
 // The p-th percentile (p in [0, 100]) of `samples`, given in any order:
 // linear interpolation between the two nearest ranks, so that p = 0 is the
@@ -25,4 +25,4 @@ struct LatencySummary {
 // Count, mean and order statistics of `samples` (same rules as percentile).
 LatencySummary summarize(std::vector<double> samples);
 
-}  // namespace hbench
+}  // namespace zor::bench

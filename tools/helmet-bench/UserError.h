@@ -4,11 +4,11 @@
 
 #include <stdexcept>
 
-namespace hbench {
+namespace zor::bench {
 
 class UserError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-}  // namespace hbench
+}  // namespace zor::bench

@@ -21,20 +21,20 @@
 #endif
 
 int main(int argc, char** argv) {
-    hbench::BenchOptions defaults;
+    zor::bench::BenchOptions defaults;
     defaults.modelDirectory = HELMET_BENCH_DEFAULT_MODEL;
     defaults.video = HELMET_BENCH_DEFAULT_VIDEO;
 
-    const hbench::CommandLine commandLine = hbench::parseCommandLine(argc, argv, defaults);
+    const zor::bench::CommandLine commandLine = zor::bench::parseCommandLine(argc, argv, defaults);
     if (commandLine.helpRequested) {
-        hbench::printUsage(defaults);
+        zor::bench::printUsage(defaults);
         return 0;
     }
     if (!commandLine.error.empty()) {
         std::cerr << "helmet-bench: " << commandLine.error << " (--help lists the options)\n";
         return 2;
     }
-    const hbench::BenchOptions& options = commandLine.options;
+    const zor::bench::BenchOptions& options = commandLine.options;
     if (options.opencvThreads > 0) {
         cv::setNumThreads(options.opencvThreads);
     }
@@ -42,13 +42,13 @@ int main(int argc, char** argv) {
         // Every camera needs warm-up plus measured frames; beyond the cap the
         // frames in memory are reused in turn.
         const int needed = options.warmupPerCamera + options.framesPerCamera;
-        const hbench::FrameSet frames = options.synthetic ? hbench::makeSyntheticFrames(*options.synthetic, needed)
-                                                          : hbench::decodeVideoFrames(options.video, needed);
-        const hbench::BenchReport report = hbench::runBenchmark(options, frames, isatty(STDERR_FILENO) == 1);
-        hbench::printTable(std::cout, report);
+        const zor::bench::FrameSet frames = options.synthetic ? zor::bench::makeSyntheticFrames(*options.synthetic, needed)
+                                                          : zor::bench::decodeVideoFrames(options.video, needed);
+        const zor::bench::BenchReport report = zor::bench::runBenchmark(options, frames, isatty(STDERR_FILENO) == 1);
+        zor::bench::printTable(std::cout, report);
         if (!options.jsonPath.empty()) {
             std::ofstream json(options.jsonPath, std::ios::trunc);
-            hbench::writeJson(json, report);
+            zor::bench::writeJson(json, report);
             json.close();
             if (!json) {
                 std::cerr << "helmet-bench: cannot write " << options.jsonPath.string() << '\n';
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
             }
         }
         return 0;
-    } catch (const hbench::UserError& e) {
+    } catch (const zor::bench::UserError& e) {
         std::cerr << "helmet-bench: " << e.what() << '\n';
         return 2;
     } catch (const std::exception& e) {

@@ -3,11 +3,11 @@
 // annotated copy, detections.jsonl and contact-sheet.png. The detector is used
 // through the plugin interface only.
 #include "CerrCapture.h"
-#include "annotate.h"
-#include "frame_source.h"
-#include "jsonl_writer.h"
-#include "options.h"
-#include "output_folder.h"
+#include "Annotate.h"
+#include "FrameSource.h"
+#include "JsonlWriter.h"
+#include "DetectOptions.h"
+#include "OutputFolder.h"
 #include "user_error.h"
 
 #include "ZORCustomHMD.h"
@@ -39,13 +39,13 @@
 #define HELMET_DETECT_DEFAULT_MODEL "models/ZOR_Helmet"
 #endif
 
-namespace hdet {
+namespace zor::detect {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using htools::CerrCapture;
+using zor::tools::CerrCapture;
 
 // The detector for the length of a run: initialised on construction,
 // destroyed on the way out whatever happens. Only the plugin interface is used.
@@ -223,16 +223,16 @@ int run(const Options& options) {
 
 }  // namespace
 
-}  // namespace hdet
+}  // namespace zor::detect
 
 int main(int argc, char** argv) {
     // OpenCV's own warnings (video back ends probing a file) would add lines
     // to the single line a user error gives.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     try {
-        const std::optional<hdet::Options> options = hdet::parseOptions(argc, argv, HELMET_DETECT_DEFAULT_MODEL);
-        return options ? hdet::run(*options) : 0;
-    } catch (const hdet::UserError& error) {
+        const std::optional<zor::detect::Options> options = zor::detect::parseOptions(argc, argv, HELMET_DETECT_DEFAULT_MODEL);
+        return options ? zor::detect::run(*options) : 0;
+    } catch (const zor::detect::UserError& error) {
         std::cerr << "helmet-detect: " << error.what() << std::endl;
         return 2;
     } catch (const std::exception& error) {

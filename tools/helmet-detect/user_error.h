@@ -4,11 +4,11 @@
 
 #include <stdexcept>
 
-namespace hdet {
+namespace zor::detect {
 
 class UserError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-}  // namespace hdet
+}  // namespace zor::detect

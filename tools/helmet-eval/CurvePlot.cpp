@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace heval {
+namespace zor::eval {
 
 namespace {
 
@@ -132,4 +132,4 @@ void writeCurves(const std::filesystem::path& folder, const std::vector<ClassFig
     }
 }
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-namespace heval {
+namespace zor::eval {
 
 // The curve at IoU 0.5 and its 101-point interpolation, with axes, the AP in
 // the title and the point at the operating threshold.
@@ -21,4 +21,4 @@ std::string curveFileName(const std::string& className);
 void writeCurves(const std::filesystem::path& folder, const std::vector<ClassFigures>& classes,
                  double operatingThreshold);
 
-}  // namespace heval
+}  // namespace zor::eval

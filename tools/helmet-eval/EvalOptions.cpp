@@ -9,7 +9,7 @@
 #include <map>
 #include <string_view>
 
-namespace heval {
+namespace zor::eval {
 
 namespace {
 
@@ -171,4 +171,4 @@ std::optional<Options> parseOptions(int argc, const char* const* argv, const std
     return options;
 }
 
-}  // namespace heval
+}  // namespace zor::eval

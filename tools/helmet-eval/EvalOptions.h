@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace heval {
+namespace zor::eval {
 
 struct Options {
     std::string modelDirectory;  // model.yml + ONNX file
@@ -29,4 +29,4 @@ inline constexpr const char* defaultClassMap = "0:helmet,1:head";
 // printing the usage for --help; throws UserError for anything unusable.
 std::optional<Options> parseOptions(int argc, const char* const* argv, const std::string& defaultModelDirectory);
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace heval {
+namespace zor::eval {
 
 namespace {
 
@@ -114,4 +114,4 @@ EvalReport runEvaluation(const Options& options, bool showProgress) {
     return report;
 }
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 struct EvalReport {
     std::string modelDirectory;
@@ -29,4 +29,4 @@ struct EvalReport {
 // error when `showProgress`.
 EvalReport runEvaluation(const Options& options, bool showProgress);
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace heval {
+namespace zor::eval {
 
 namespace fs = std::filesystem;
 
@@ -168,4 +168,4 @@ std::unique_ptr<LabelledData> openLabelledData(const Options& options, const Cla
     return std::make_unique<LabelledVideo>(options, classes);
 }
 
-}  // namespace heval
+}  // namespace zor::eval

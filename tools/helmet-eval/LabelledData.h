@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 struct LabelledFrame {
     long index = 0;
@@ -38,4 +38,4 @@ public:
 // when it cannot be used.
 std::unique_ptr<LabelledData> openLabelledData(const Options& options, const ClassMap& classes);
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace heval {
+namespace zor::eval {
 
-using htools::CerrCapture;
+using zor::tools::CerrCapture;
 
 PluginDetector::PluginDetector(const std::string& modelDirectory, float threshold, bool optimize) : plugin_(library_) {
     std::error_code error;
@@ -40,4 +40,4 @@ std::vector<CustomObject> PluginDetector::detect(const cv::Mat& frame, const std
     return plugin_.RunInference(frame, cameraId);
 }
 
-}  // namespace heval
+}  // namespace zor::eval

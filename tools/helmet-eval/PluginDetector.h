@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 class PluginDetector {
 public:
@@ -28,4 +28,4 @@ private:
     std::string labelMap_;
 };
 
-}  // namespace heval
+}  // namespace zor::eval

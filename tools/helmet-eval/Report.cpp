@@ -7,7 +7,7 @@
 #include <iomanip>
 #include <sstream>
 
-namespace heval {
+namespace zor::eval {
 
 namespace {
 
@@ -30,14 +30,14 @@ std::string plain(double value) {
 }  // namespace
 
 std::string jsonNumber(double value) {
-    return htools::jsonNumber(value);
+    return zor::tools::jsonNumber(value);
 }
 std::string jsonNumber(float value) {
-    return htools::jsonNumber(value);
+    return zor::tools::jsonNumber(value);
 }
 
 std::string jsonString(const std::string& text) {
-    return htools::jsonString(text);
+    return zor::tools::jsonString(text);
 }
 
 void printTable(std::ostream& out, const EvalReport& report) {
@@ -113,4 +113,4 @@ void writeJson(std::ostream& out, const EvalReport& report) {
     out << "\n  ]\n}\n";
 }
 
-}  // namespace heval
+}  // namespace zor::eval

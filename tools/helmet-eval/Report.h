@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-namespace heval {
+namespace zor::eval {
 
 void printTable(std::ostream& out, const EvalReport& report);
 
@@ -18,4 +18,4 @@ std::string jsonNumber(double value);
 std::string jsonNumber(float value);
 std::string jsonString(const std::string& text);
 
-}  // namespace heval
+}  // namespace zor::eval

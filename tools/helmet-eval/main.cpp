@@ -31,34 +31,34 @@ namespace {
 namespace fs = std::filesystem;
 
 // Output places are checked before the run, so that a typo costs no run.
-void checkOutputs(const heval::Options& options) {
+void checkOutputs(const zor::eval::Options& options) {
     std::error_code error;
     if (!options.jsonFile.empty()) {
         const fs::path parent = fs::absolute(options.jsonFile, error).parent_path();
         if (!fs::is_directory(parent, error)) {
-            throw heval::UserError("no folder for the JSON file " + options.jsonFile);
+            throw zor::eval::UserError("no folder for the JSON file " + options.jsonFile);
         }
     }
     if (!options.curvesFolder.empty() && !fs::is_directory(options.curvesFolder, error) &&
         !fs::create_directories(options.curvesFolder, error)) {
-        throw heval::UserError("cannot create the curves folder " + options.curvesFolder);
+        throw zor::eval::UserError("cannot create the curves folder " + options.curvesFolder);
     }
 }
 
-int run(const heval::Options& options) {
+int run(const zor::eval::Options& options) {
     checkOutputs(options);
-    const heval::EvalReport report = heval::runEvaluation(options, HELMET_EVAL_ISATTY(2) == 1);
-    heval::printTable(std::cout, report);
+    const zor::eval::EvalReport report = zor::eval::runEvaluation(options, HELMET_EVAL_ISATTY(2) == 1);
+    zor::eval::printTable(std::cout, report);
     if (!options.jsonFile.empty()) {
         std::ofstream json(options.jsonFile, std::ios::trunc);
-        heval::writeJson(json, report);
+        zor::eval::writeJson(json, report);
         json.close();
         if (!json) {
             throw std::runtime_error("cannot write " + options.jsonFile);
         }
     }
     if (!options.curvesFolder.empty()) {
-        heval::writeCurves(options.curvesFolder, report.classes, report.threshold);
+        zor::eval::writeCurves(options.curvesFolder, report.classes, report.threshold);
     }
     return 0;
 }
@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
     // to the single line an error gives.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     try {
-        const std::optional<heval::Options> options = heval::parseOptions(argc, argv, HELMET_EVAL_DEFAULT_MODEL);
+        const std::optional<zor::eval::Options> options = zor::eval::parseOptions(argc, argv, HELMET_EVAL_DEFAULT_MODEL);
         return options ? run(*options) : 0;
-    } catch (const heval::UserError& error) {
+    } catch (const zor::eval::UserError& error) {
         std::cerr << "helmet-eval: " << error.what() << std::endl;
         return 2;
     } catch (const std::exception& error) {

@@ -1,6 +1,6 @@
 // helmet-render: synthetic construction-site scenes for the helmet detector.
-#include "dataset_writer.h"
-#include "video_writer.h"
+#include "DatasetWriter.h"
+#include "VideoWriter.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utility.hpp>
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     // Single-threaded so timings and load do not depend on the machine.
     cv::setNumThreads(1);
     if (mode == "dataset") {
-        hmdr::DatasetOptions o;
+        zor::render::DatasetOptions o;
         o.outDir = out;
         o.count = count;
         o.seed = seed;
@@ -83,25 +83,25 @@ int main(int argc, char** argv) {
             std::cerr << "bad --size or --count\n";
             return 2;
         }
-        return hmdr::writeDataset(o);
+        return zor::render::writeDataset(o);
     }
     if (mode == "frames") {
-        hmdr::FramesOptions o;
+        zor::render::FramesOptions o;
         o.outDir = out;
         o.count = count;
         o.seed = seed;
         o.ext = format == "png" ? ".png" : ".jpg";
-        return hmdr::writeFrames(o);
+        return zor::render::writeFrames(o);
     }
     if (mode == "video") {
-        hmdr::VideoOptions o;
+        zor::render::VideoOptions o;
         o.path = out;
         o.mp4 = parser.get<std::string>("mp4");
         o.labels = parser.get<std::string>("labels");
         o.frames = parser.get<int>("frames");
         o.seed = seed;
         o.quality = parser.get<int>("quality");
-        return hmdr::writeVideo(o);
+        return zor::render::writeVideo(o);
     }
     std::cerr << "mode must be dataset, frames or video\n";
     parser.printMessage();

@@ -4,7 +4,7 @@
 #include <limits>
 #include <numeric>
 
-namespace heval {
+namespace zor::eval {
 
 std::vector<PrPoint> precisionRecallCurve(const std::vector<RankedDetection>& ranked, long groundTruth) {
     std::vector<PrPoint> curve;
@@ -51,4 +51,4 @@ double interpolatedAveragePrecision(const std::vector<RankedDetection>& ranked, 
     return std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(samples.size());
 }
 
-}  // namespace heval
+}  // namespace zor::eval

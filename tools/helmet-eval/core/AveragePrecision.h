@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 struct RankedDetection {
     float confidence = 0.0f;
@@ -30,4 +30,4 @@ std::vector<double> sampledPrecision(const std::vector<PrPoint>& curve, int inte
 // PASCAL VOC 2007 11-point AP. NaN when there is no ground truth.
 double interpolatedAveragePrecision(const std::vector<RankedDetection>& ranked, long groundTruth, int intervals = 100);
 
-}  // namespace heval
+}  // namespace zor::eval

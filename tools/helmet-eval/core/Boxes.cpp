@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace heval {
+namespace zor::eval {
 
 double iou(const cv::Rect2d& a, const cv::Rect2d& b) {
     const double width = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
@@ -15,4 +15,4 @@ double iou(const cv::Rect2d& a, const cv::Rect2d& b) {
     return united > 0.0 ? intersection / united : 0.0;
 }
 
-}  // namespace heval
+}  // namespace zor::eval

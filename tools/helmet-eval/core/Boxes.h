@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace heval {
+namespace zor::eval {
 
 // A ground-truth object, its class already mapped to a detector class name.
 struct LabelledBox {
@@ -23,4 +23,4 @@ struct Detection {
 // no +1 pixel convention); 0 when they only touch or either has no area.
 double iou(const cv::Rect2d& a, const cv::Rect2d& b);
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace heval {
+namespace zor::eval {
 
 namespace {
 
@@ -74,4 +74,4 @@ void checkClassMap(const ClassMap& classes, const std::vector<std::string>& dete
     }
 }
 
-}  // namespace heval
+}  // namespace zor::eval

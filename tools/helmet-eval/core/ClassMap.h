@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 // Dataset class id -> detector class name; ids not in the map are ignored.
 using ClassMap = std::map<int, std::string>;
@@ -21,4 +21,4 @@ std::vector<std::string> parseLabelMap(std::string_view text);
 // Throws UserError when the class map names a class the detector does not have.
 void checkClassMap(const ClassMap& classes, const std::vector<std::string>& detectorClasses);
 
-}  // namespace heval
+}  // namespace zor::eval

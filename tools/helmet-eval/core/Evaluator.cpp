@@ -7,7 +7,7 @@
 #include <numeric>
 #include <utility>
 
-namespace heval {
+namespace zor::eval {
 
 double cocoIouThreshold(int index) {
     // (50 + 5k) / 100 is the double nearest each decimal threshold.
@@ -113,4 +113,4 @@ double meanOfDefined(const std::vector<ClassFigures>& figures, double ClassFigur
     return count > 0 ? sum / count : undefined;
 }
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
 
@@ -76,4 +76,4 @@ private:
 // Mean of the defined values of `member` over the classes; undefined if none.
 double meanOfDefined(const std::vector<ClassFigures>& figures, double ClassFigures::*member);
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
-namespace heval {
+namespace zor::eval {
 
 ExcludeList ExcludeList::parse(std::istream& in) {
     ExcludeList list;
@@ -36,4 +36,4 @@ bool ExcludeList::excludes(const std::filesystem::path& image) const {
     return names_.count(image.filename().string()) != 0;
 }
 
-}  // namespace heval
+}  // namespace zor::eval

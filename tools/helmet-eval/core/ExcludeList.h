@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-namespace heval {
+namespace zor::eval {
 
 class ExcludeList {
 public:
@@ -25,4 +25,4 @@ private:
     std::set<std::string> names_;
 };
 
-}  // namespace heval
+}  // namespace zor::eval

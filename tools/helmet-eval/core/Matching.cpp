@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
-namespace heval {
+namespace zor::eval {
 
 std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
                                  double iouThreshold) {
@@ -33,4 +33,4 @@ std::vector<int> matchDetections(const std::vector<Detection>& detections, const
     return matches;
 }
 
-}  // namespace heval
+}  // namespace zor::eval

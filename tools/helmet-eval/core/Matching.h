@@ -5,7 +5,7 @@
 
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 // Takes the detections in descending confidence (ties: in the given order);
 // each takes the unmatched box with the highest IoU >= `iouThreshold` (ties:
@@ -14,4 +14,4 @@ namespace heval {
 std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
                                  double iouThreshold);
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <limits>
 
-namespace heval {
+namespace zor::eval {
 
 FrameLabels parseRendererLabels(std::istream& in, const ClassMap& classes, const std::string& source) {
     FrameLabels frames;
@@ -49,4 +49,4 @@ FrameLabels readRendererLabels(const std::filesystem::path& file, const ClassMap
     return parseRendererLabels(in, classes, file.string());
 }
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 // Frame index -> its objects; frames without a line have none.
 using FrameLabels = std::map<long, std::vector<LabelledBox>>;
@@ -23,4 +23,4 @@ FrameLabels parseRendererLabels(std::istream& in, const ClassMap& classes, const
 // The same for a file, which must exist.
 FrameLabels readRendererLabels(const std::filesystem::path& file, const ClassMap& classes);
 
-}  // namespace heval
+}  // namespace zor::eval

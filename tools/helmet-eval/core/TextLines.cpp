@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace heval {
+namespace zor::eval {
 
 std::vector<std::string_view> wordsOf(std::string_view line) {
     std::vector<std::string_view> words;
@@ -38,4 +38,4 @@ std::optional<long> toInteger(std::string_view word) {
     return value;
 }
 
-}  // namespace heval
+}  // namespace zor::eval

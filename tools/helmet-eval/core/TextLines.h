@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 // The whitespace-separated words of a line (a trailing '\r' is whitespace).
 std::vector<std::string_view> wordsOf(std::string_view line);
@@ -16,4 +16,4 @@ std::vector<std::string_view> wordsOf(std::string_view line);
 std::optional<double> toNumber(std::string_view word);
 std::optional<long> toInteger(std::string_view word);
 
-}  // namespace heval
+}  // namespace zor::eval

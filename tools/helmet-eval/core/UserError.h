@@ -4,11 +4,11 @@
 
 #include <stdexcept>
 
-namespace heval {
+namespace zor::eval {
 
 class UserError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-}  // namespace heval
+}  // namespace zor::eval

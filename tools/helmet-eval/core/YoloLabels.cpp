@@ -7,7 +7,7 @@
 #include <fstream>
 #include <limits>
 
-namespace heval {
+namespace zor::eval {
 
 namespace {
 
@@ -85,4 +85,4 @@ std::vector<LabelledBox> readYoloLabels(const std::filesystem::path& file, cv::S
     return parseYoloLabels(in, imageSize, classes, file.string());
 }
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace heval {
+namespace zor::eval {
 
 // Reads "class cx cy w h" lines and polygon lines "class x1 y1 x2 y2 x3 y3 ..."
 // (the polygon becomes its bounding box), scaled to `imageSize` pixels.
@@ -24,4 +24,4 @@ std::vector<LabelledBox> parseYoloLabels(std::istream& in, cv::Size imageSize, c
 // The same for a file; a missing file is an image without objects.
 std::vector<LabelledBox> readYoloLabels(const std::filesystem::path& file, cv::Size imageSize, const ClassMap& classes);
 
-}  // namespace heval
+}  // namespace zor::eval

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace hdet {
+namespace zor::detect {
 
 // One colour (BGR) per class id; ids beyond the palette wrap around.
 cv::Scalar classColour(int classId);
@@ -65,4 +65,4 @@ private:
     bool hasLatest_ = false;
 };
 
-}  // namespace hdet
+}  // namespace zor::detect

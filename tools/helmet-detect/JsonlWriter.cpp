@@ -1,4 +1,4 @@
-#include "jsonl_writer.h"
+#include "JsonlWriter.h"
 
 #include "JsonText.h"
 
@@ -6,17 +6,17 @@
 
 #include <stdexcept>
 
-namespace hdet {
+namespace zor::detect {
 
 namespace {
 
 void appendString(std::string& out, const std::string& text) {
-    out += htools::jsonString(text);
+    out += zor::tools::jsonString(text);
 }
 
 template <typename Number>
 void appendNumber(std::string& out, Number value) {
-    out += htools::jsonNumber(value);
+    out += zor::tools::jsonNumber(value);
 }
 
 }  // namespace
@@ -74,4 +74,4 @@ void JsonLinesWriter::close() {
     }
 }
 
-}  // namespace hdet
+}  // namespace zor::detect

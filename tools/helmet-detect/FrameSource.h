@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace hdet {
+namespace zor::detect {
 
 struct Frame {
     cv::Mat image;                    // 8-bit BGR
@@ -39,4 +39,4 @@ bool isImageFile(const std::filesystem::path& path);
 // by its extension. Throws UserError when the input is missing or unreadable.
 std::unique_ptr<FrameSource> openInput(const std::filesystem::path& input);
 
-}  // namespace hdet
+}  // namespace zor::detect

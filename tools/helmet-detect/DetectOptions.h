@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace hdet {
+namespace zor::detect {
 
 struct Options {
     std::string input;           // video file, image file or folder of images
@@ -20,4 +20,4 @@ struct Options {
 // usage for --help; throws UserError for anything it cannot accept.
 std::optional<Options> parseOptions(int argc, const char* const* argv, const std::string& defaultModelDirectory);
 
-}  // namespace hdet
+}  // namespace zor::detect

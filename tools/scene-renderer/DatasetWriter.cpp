@@ -1,7 +1,7 @@
-#include "dataset_writer.h"
+#include "DatasetWriter.h"
 
-#include "draw.h"
-#include "scene.h"
+#include "Draw.h"
+#include "Scene.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iostream>
 
-namespace hmdr {
+namespace zor::render {
 namespace {
 
 // Drawn at this many times the output resolution and area-downscaled, like
@@ -123,4 +123,4 @@ int writeFrames(const FramesOptions& opt) {
                     });
 }
 
-}  // namespace hmdr
+}  // namespace zor::render

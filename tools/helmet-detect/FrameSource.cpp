@@ -1,6 +1,6 @@
-#include "frame_source.h"
+#include "FrameSource.h"
 
-#include "quiet_opencv_log.h"
+#include "QuietOpenCvLog.h"
 #include "user_error.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace hdet {
+namespace zor::detect {
 
 namespace fs = std::filesystem;
 
@@ -133,4 +133,4 @@ std::unique_ptr<FrameSource> openInput(const fs::path& input) {
     return std::make_unique<VideoSource>(input);
 }
 
-}  // namespace hdet
+}  // namespace zor::detect

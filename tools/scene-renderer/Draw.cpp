@@ -1,4 +1,4 @@
-#include "draw.h"
+#include "Draw.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace hmdr {
+namespace zor::render {
 namespace {
 
 constexpr int kShift = 4;
@@ -588,4 +588,4 @@ cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet) {
     return img;
 }
 
-}  // namespace hmdr
+}  // namespace zor::render

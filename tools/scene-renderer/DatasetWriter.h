@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace hmdr {
+namespace zor::render {
 
 struct DatasetOptions {
     std::string outDir;
@@ -27,4 +27,4 @@ struct FramesOptions {
 
 int writeFrames(const FramesOptions& opt);
 
-}  // namespace hmdr
+}  // namespace zor::render

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace hmdr {
+namespace zor::render {
 
 struct VideoOptions {
     std::string path;    // MJPEG AVI, whatever its extension
@@ -19,4 +19,4 @@ struct VideoOptions {
 // Returns 0 on success.
 int writeVideo(const VideoOptions& opt);
 
-}  // namespace hmdr
+}  // namespace zor::render

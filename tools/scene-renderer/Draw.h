@@ -2,12 +2,12 @@
 // (lighting, shadow, blur, noise, compression).
 #pragma once
 
-#include "rng.h"
-#include "scene.h"
+#include "Rng.h"
+#include "Scene.h"
 
 #include <opencv2/core.hpp>
 
-namespace hmdr {
+namespace zor::render {
 
 // unit: a typical head height in canvas pixels, scales line widths and detail.
 // horizonFrac < 0 picks a random horizon (sometimes none).
@@ -37,4 +37,4 @@ void applyLook(cv::Mat& img, const Look& look);
 // Background, clutter, people, then the look.
 cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet);
 
-}  // namespace hmdr
+}  // namespace zor::render

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace hdet {
+namespace zor::detect {
 
 struct FrameRecord {
     long frame = 0;
@@ -38,4 +38,4 @@ private:
     std::ofstream file_;
 };
 
-}  // namespace hdet
+}  // namespace zor::detect

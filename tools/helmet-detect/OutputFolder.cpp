@@ -1,6 +1,6 @@
-#include "output_folder.h"
+#include "OutputFolder.h"
 
-#include "quiet_opencv_log.h"
+#include "QuietOpenCvLog.h"
 #include "user_error.h"
 
 #include <opencv2/imgproc.hpp>
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace hdet {
+namespace zor::detect {
 
 namespace fs = std::filesystem;
 
@@ -98,4 +98,4 @@ void AnnotatedVideo::close() {
     }
 }
 
-}  // namespace hdet
+}  // namespace zor::detect

@@ -7,7 +7,7 @@
 #include <numbers>
 #include <random>
 
-namespace hmdr {
+namespace zor::render {
 
 class Rng {
 public:
@@ -46,4 +46,4 @@ inline std::uint64_t mixSeed(std::uint64_t seed, std::uint64_t index) {
     return z ^ (z >> 31);
 }
 
-}  // namespace hmdr
+}  // namespace zor::render

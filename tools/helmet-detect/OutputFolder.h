@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace hdet {
+namespace zor::detect {
 
 class OutputFolder {
 public:
@@ -60,4 +60,4 @@ private:
     cv::VideoWriter writer_;
 };
 
-}  // namespace hdet
+}  // namespace zor::detect

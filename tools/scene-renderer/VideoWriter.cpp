@@ -1,7 +1,7 @@
-#include "video_writer.h"
+#include "VideoWriter.h"
 
-#include "draw.h"
-#include "scene.h"
+#include "Draw.h"
+#include "Scene.h"
 
 #include <opencv2/videoio.hpp>
 
@@ -12,7 +12,7 @@
 #include <iostream>
 #include <utility>
 
-namespace hmdr {
+namespace zor::render {
 namespace {
 
 const cv::Size kFrame{1920, 1080};
@@ -212,4 +212,4 @@ int writeVideo(const VideoOptions& opt) {
     return 0;
 }
 
-}  // namespace hmdr
+}  // namespace zor::render

@@ -2,13 +2,13 @@
 // random generation of whole scenes and the ground-truth boxes they imply.
 #pragma once
 
-#include "rng.h"
+#include "Rng.h"
 
 #include <opencv2/core.hpp>
 
 #include <vector>
 
-namespace hmdr {
+namespace zor::render {
 
 enum class Headwear { HardHat, Hair, Bald, Cap, Beanie };
 enum class Facing { Front, Back, Left, Right };
@@ -95,4 +95,4 @@ cv::Rect2f figureBox(const Person& p);
 // Boxes clipped to the canvas; objects less than half visible are dropped.
 std::vector<Label> sceneLabels(const std::vector<Person>& people, cv::Size canvas);
 
-}  // namespace hmdr
+}  // namespace zor::render

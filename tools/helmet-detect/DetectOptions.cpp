@@ -1,4 +1,4 @@
-#include "options.h"
+#include "DetectOptions.h"
 
 #include "user_error.h"
 
@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-namespace hdet {
+namespace zor::detect {
 
 namespace {
 
@@ -130,4 +130,4 @@ std::optional<Options> parseOptions(int argc, const char* const* argv, const std
     return options;
 }
 
-}  // namespace hdet
+}  // namespace zor::detect

@@ -1,4 +1,4 @@
-#include "annotate.h"
+#include "Annotate.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace hdet {
+namespace zor::detect {
 
 namespace {
 
@@ -240,4 +240,4 @@ cv::Mat ContactSheet::render(const std::string& title) const {
     return sheet;
 }
 
-}  // namespace hdet
+}  // namespace zor::detect

@@ -1,9 +1,9 @@
-#include "scene.h"
+#include "Scene.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace hmdr {
+namespace zor::render {
 namespace {
 
 cv::Scalar jitter(Rng& rng, const cv::Scalar& c, double amount, double gainLo, double gainHi) {
@@ -276,4 +276,4 @@ Scene randomScene(Rng& rng, const SceneParams& params) {
     return s;
 }
 
-}  // namespace hmdr
+}  // namespace zor::render
