@@ -1,60 +1,32 @@
 // Runs the built helmet-bench on the tiny known-output model and checks that
 // its JSON report is complete and consistent with itself and with the library.
 #include "FrameSource.h"
-#include "ScratchFolder.h"
+#include "ToolProcess.h"
 #include "ZORCustomHMD.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path tool = HELMET_BENCH_EXE;
 const fs::path testModel = HELMET_BENCH_TEST_MODEL;
 
 using Scratch = zor::test::ScratchFolder;
+using zor::test::readFile;
+using zor::test::ToolRun;
 
-std::string readText(const fs::path& path) {
-    return zor::test::readFile(path);
-}
-
-// For the shell; the test paths hold no single quote.
-std::string quoted(const fs::path& path) {
-    std::string text(1, '\'');
-    text += path.string();
-    text += '\'';
-    return text;
-}
-
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun runTool(const std::string& arguments, const Scratch& scratch) {
-    const fs::path out = scratch.path() / "stdout.txt";
-    const fs::path err = scratch.path() / "stderr.txt";
-    std::string command = quoted(tool);
-    command += " " + arguments + " >" + quoted(out) + " 2>" + quoted(err);
-    const int status = std::system(command.c_str());
-    ToolRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readText(out);
-    run.err = readText(err);
-    return run;
+ToolRun runTool(const std::vector<std::string>& arguments, const Scratch& scratch) {
+    return zor::test::runTool(arguments, scratch.path());
 }
 
 // What the library itself finds in one synthetic frame at the tool's default threshold.
@@ -84,9 +56,10 @@ TEST(SyntheticFrames, AreRepeatableDistinctAndCapped) {
 TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
     Scratch scratch;
     const fs::path json = scratch.path() / "report.json";
-    const ToolRun run = runTool(
-        "--model " + quoted(testModel) + " --synthetic=64x64 --frames 10 --cameras 2 --json " + quoted(json), scratch);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const ToolRun run = runTool({"--model", testModel.string(), "--synthetic=64x64", "--frames", "10", "--cameras", "2",
+                                 "--json", json.string()},
+                                scratch);
+    ASSERT_EQ(run.status, 0) << run.err;
     for (const char* row : {"Initialize", "first call", "latency p50", "latency p99", "throughput",
                             "detections per frame", "peak resident memory"}) {
         EXPECT_NE(run.out.find(row), std::string::npos) << "table lacks " << row << ":\n" << run.out;
@@ -94,7 +67,7 @@ TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
     EXPECT_EQ(run.err.find("helmet-bench: warm-up"), std::string::npos) << "progress shown on a non-terminal";
 
     cv::FileStorage report(json.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_JSON);
-    ASSERT_TRUE(report.isOpened()) << readText(json);
+    ASSERT_TRUE(report.isOpened()) << readFile(json);
     for (const char* field : {"model",
                               "labels",
                               "source",
@@ -169,20 +142,142 @@ TEST(BenchTool, FailsClearlyWithoutAModelOrWithBadOptions) {
     const fs::path missing = scratch.path() / "no-such-model";
     const fs::path json = scratch.path() / "report.json";
     const ToolRun noModel =
-        runTool("--model " + quoted(missing) + " --synthetic=64x64 --frames 2 --json " + quoted(json), scratch);
-    EXPECT_EQ(noModel.exitCode, 2);
+        runTool({"--model", missing.string(), "--synthetic=64x64", "--frames", "2", "--json", json.string()}, scratch);
+    EXPECT_EQ(noModel.status, 2);
     EXPECT_NE(noModel.err.find(missing.string()), std::string::npos) << noModel.err;
     EXPECT_FALSE(fs::exists(json)) << "a report was written for a failed run";
 
-    const ToolRun badOption = runTool("--model " + quoted(testModel) + " --synthetic=64x64 --frames 0", scratch);
-    EXPECT_EQ(badOption.exitCode, 2);
+    const ToolRun badOption = runTool({"--model", testModel.string(), "--synthetic=64x64", "--frames", "0"}, scratch);
+    EXPECT_EQ(badOption.status, 2);
     EXPECT_NE(badOption.err.find("--frames"), std::string::npos) << badOption.err;
 
     const fs::path noSuchVideo = scratch.path() / "none.mp4";
     const ToolRun noVideo =
-        runTool("--model " + quoted(testModel) + " --video " + quoted(noSuchVideo) + " --frames 2", scratch);
-    EXPECT_EQ(noVideo.exitCode, 2);
+        runTool({"--model", testModel.string(), "--video", noSuchVideo.string(), "--frames", "2"}, scratch);
+    EXPECT_EQ(noVideo.status, 2);
     EXPECT_NE(noVideo.err.find("none.mp4"), std::string::npos) << noVideo.err;
+}
+
+}  // namespace
+
+namespace {
+
+// The file's digest as coreutils computes it, independent of the tool's own.
+std::string sha256sum(const fs::path& file, const Scratch& scratch) {
+    const ToolRun run = zor::test::runProgram({"/usr/bin/sha256sum", file.string()}, scratch.path());
+    return run.status == 0 ? run.out.substr(0, 64) : std::string();
+}
+
+std::vector<double> runMedians(const cv::FileNode& report) {
+    std::vector<double> medians;
+    for (const cv::FileNode& run : report["runs"]) {
+        medians.push_back(static_cast<double>(run["latency_ms"]["p50"]));
+    }
+    return medians;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+TEST(BenchTool, RepetitionsReportEveryRunWithTheContextOfTheMeasurement) {
+    Scratch scratch;
+    const fs::path json = scratch.path() / "report.json";
+    const ToolRun run = runTool({"--model", testModel.string(), "--synthetic=64x64", "--frames", "4", "--repetitions",
+                                 "3", "--json", json.string()},
+                                scratch);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Run on ("), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("p50 over repetitions"), std::string::npos) << run.out;
+
+    cv::FileStorage file(json.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_JSON);
+    ASSERT_TRUE(file.isOpened()) << readFile(json);
+    const cv::FileNode report = file.root();
+    EXPECT_EQ(static_cast<int>(report["repetitions"]), 3);
+    ASSERT_EQ(report["runs"].size(), 3u);
+    EXPECT_EQ(static_cast<int>(report["measured_frames"]), 12);
+    EXPECT_EQ(static_cast<int>(report["latency_ms"]["count"]), 12);
+    const std::vector<double> medians = runMedians(report);
+    const cv::FileNode spread = report["run_median_ms"];
+    EXPECT_EQ(static_cast<int>(spread["count"]), 3);
+    EXPECT_DOUBLE_EQ(static_cast<double>(spread["median"]), median(medians));
+    EXPECT_DOUBLE_EQ(static_cast<double>(spread["min"]), *std::min_element(medians.begin(), medians.end()));
+    EXPECT_DOUBLE_EQ(static_cast<double>(spread["max"]), *std::max_element(medians.begin(), medians.end()));
+
+    const cv::FileNode context = report["context"];
+    EXPECT_EQ(static_cast<std::string>(context["opencv_version"]), CV_VERSION);
+    EXPECT_EQ(static_cast<int>(context["cpus"]), static_cast<int>(std::thread::hardware_concurrency()));
+    EXPECT_FALSE(static_cast<std::string>(context["opencv_build_type"]).empty());
+    EXPECT_EQ(static_cast<std::string>(context["date"]).size(), std::string("2026-12-09T05:00:00+0000").size());
+    const fs::path library = static_cast<std::string>(report["library_file"]);
+    ASSERT_TRUE(fs::is_regular_file(library)) << library;
+    EXPECT_NE(library.filename().string().find("ZORCustomHelmetDetection"), std::string::npos) << library;
+    EXPECT_EQ(static_cast<std::string>(report["library_sha256"]), sha256sum(library, scratch));
+    EXPECT_EQ(static_cast<double>(report["library_bytes"]), static_cast<double>(fs::file_size(library)));
+}
+
+TEST(BenchTool, ComparesTwoModelsInTurnAndReportsTheRatioOfTheirMedians) {
+    Scratch scratch;
+    const fs::path json = scratch.path() / "compare.json";
+    const fs::path otherModel = testModel.parent_path() / "v8_basic";
+    const ToolRun run = runTool({"--model", testModel.string(), "--compare-model", otherModel.string(),
+                                 "--synthetic=64x64", "--frames", "3", "--warmup", "1", "--json", json.string()},
+                                scratch);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("candidate / baseline"), std::string::npos) << run.out;
+
+    cv::FileStorage file(json.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_JSON);
+    ASSERT_TRUE(file.isOpened()) << readFile(json);
+    const cv::FileNode baseline = file["baseline"];
+    const cv::FileNode candidate = file["candidate"];
+    EXPECT_EQ(static_cast<std::string>(baseline["model"]), testModel.string());
+    EXPECT_EQ(static_cast<std::string>(candidate["model"]), otherModel.string());
+    // Five runs each by default: a ratio needs a spread.
+    ASSERT_EQ(baseline["runs"].size(), 5u);
+    ASSERT_EQ(candidate["runs"].size(), 5u);
+    const double ratio = median(runMedians(candidate)) / median(runMedians(baseline));
+    EXPECT_NEAR(static_cast<double>(file["ratio_of_medians"]), ratio, 1e-9 * ratio);
+    const cv::FileNode pairs = file["pair_ratios"];
+    EXPECT_EQ(static_cast<int>(pairs["count"]), 5);
+    EXPECT_LE(static_cast<double>(pairs["min"]), static_cast<double>(pairs["median"]));
+    EXPECT_LE(static_cast<double>(pairs["median"]), static_cast<double>(pairs["max"]));
+}
+
+TEST(BenchTool, ComparesAgainstAnotherLibraryFileRunningThatLibrarysOwnCode) {
+#ifndef HELMET_BENCH_OTHER_LIBRARY
+    GTEST_SKIP() << "built without the faulty libraries";
+#else
+    // This faulty library returns an empty label map: seeing it proves that
+    // the candidate ran its own code, not the linked library's.
+    const fs::path other = HELMET_BENCH_OTHER_LIBRARY;
+    Scratch scratch;
+    const fs::path json = scratch.path() / "compare.json";
+    const ToolRun run = runTool({"--model", testModel.string(), "--compare-library", other.string(),
+                                 "--synthetic=64x64", "--frames", "2", "--repetitions", "2", "--json", json.string()},
+                                scratch);
+    ASSERT_EQ(run.status, 0) << run.err;
+    cv::FileStorage file(json.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_JSON);
+    ASSERT_TRUE(file.isOpened()) << readFile(json);
+    EXPECT_FALSE(static_cast<std::string>(file["baseline"]["labels"]).empty());
+    EXPECT_EQ(static_cast<std::string>(file["candidate"]["labels"]), "");
+    EXPECT_EQ(fs::path(static_cast<std::string>(file["candidate"]["library_file"])), fs::weakly_canonical(other));
+    EXPECT_EQ(static_cast<std::string>(file["candidate"]["library_sha256"]), sha256sum(other, scratch));
+    EXPECT_NE(static_cast<std::string>(file["candidate"]["library_sha256"]),
+              static_cast<std::string>(file["baseline"]["library_sha256"]));
+#endif
+}
+
+TEST(BenchTool, RefusesALibraryFileWithoutTheDetector) {
+    Scratch scratch;
+    const fs::path notALibrary = scratch.path() / "libnothing.so";
+    zor::test::writeFile(notALibrary, "not a shared object\n");
+    const ToolRun run = runTool({"--model", testModel.string(), "--compare-library", notALibrary.string(),
+                                 "--synthetic=64x64", "--frames", "1"},
+                                scratch);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(notALibrary.string()), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // helmet-detect's parts on their own: the JSON Lines records and the choice
 // of contact-sheet frames.
-#include "ToolTestSupport.h"
+#include "ToolProcess.h"
 
 #include "Annotate.h"
 #include "JsonlWriter.h"

@@ -2,7 +2,7 @@
 // itself returns on the same frames, and its answer to user errors. Uses the
 // known-output model v5_basic (tests/detector/models/README.md), which gives
 // the same detections for any picture of a given size.
-#include "ToolTestSupport.h"
+#include "ToolProcess.h"
 
 #include "ZORCustomHMD.h"
 
@@ -292,7 +292,8 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
 TEST_F(HelmetDetectTool, DefaultModelIsTheShippedOne) {
     const fs::path image = scratch.path() / "gate.png";
     ASSERT_TRUE(cv::imwrite(image.string(), picture({320, 240}, 2)));
-    const zor::test::ToolRun run = runTool({image.string(), "--out", (scratch.path() / "out").string()}, scratch.path());
+    const zor::test::ToolRun run =
+        runTool({image.string(), "--out", (scratch.path() / "out").string()}, scratch.path());
     if (fs::exists(fs::path(HMD_SHIPPED_MODEL_DIR) / "model.yml")) {
         EXPECT_EQ(run.status, 0) << run.err;
     } else {

@@ -6,10 +6,10 @@
 //   head   0.72  (15,15,10,10)  [r2]
 //   helmet 0.25  (38,32,12,16)  [r3]
 // so the expected figures follow from the labels alone.
-#include "ToolTestSupport.h"
+#include "ToolProcess.h"
 
 #include "EvalOptions.h"
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
@@ -40,8 +40,8 @@ protected:
             EXPECT_TRUE(cv::imwrite((root / "images" / name).string(), grey));
         }
         zor::test::writeFile(root / "labels" / "a.txt",
-                          "0 0.90625 0.90625 0.1875 0.1875\n1 0.3125 0.3125 0.15625 0.15625\n"
-                          "0 0.3125 0.3125 0.15625 0.15625\n2 0.5 0.5 0.2 0.2\n");
+                             "0 0.90625 0.90625 0.1875 0.1875\n1 0.3125 0.3125 0.15625 0.15625\n"
+                             "0 0.3125 0.3125 0.15625 0.15625\n2 0.5 0.5 0.2 0.2\n");
         zor::test::writeFile(root / "labels" / "b.txt", "0 0.59375 0.5 0.78125 0.5 0.78125 0.75 0.59375 0.75\n");
         return root;
     }
@@ -138,8 +138,8 @@ TEST_F(HelmetEvalTool, ScoresALabelledVideo) {
     }
     // Frame 0 a helmet on r0, frame 1 a head on r2; frame 2 is beyond --frames.
     zor::test::writeFile(scratch.path() / "gt.txt",
-                      "# frame class cx cy w h\n0 0 20 20 10 10\n1 1 20 20 10 10\n"
-                      "2 0 58 58 12 12\n");
+                         "# frame class cx cy w h\n0 0 20 20 10 10\n1 1 20 20 10 10\n"
+                         "2 0 58 58 12 12\n");
     const Json report =
         runJson({"--video", video.string(), "--labels", (scratch.path() / "gt.txt").string(), "--frames", "2"});
     EXPECT_EQ(report["frames"].asLong(), 2);
@@ -203,7 +203,8 @@ TEST(HelmetEvalOptions, ReadsBothFormsAndChecksRanges) {
         {"x", "stray"},
     };
     for (const auto& arguments : bad) {
-        EXPECT_THROW(zor::eval::parseOptions(static_cast<int>(arguments.size()), arguments.data(), "m"), zor::eval::UserError)
+        EXPECT_THROW(zor::eval::parseOptions(static_cast<int>(arguments.size()), arguments.data(), "m"),
+                     zor::tools::UserError)
             << arguments.back();
     }
     const char* same[] = {"x", "--images", "s", "--detect-threshold", "0.3", "--threshold", "0.3"};

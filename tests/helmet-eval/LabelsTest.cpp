@@ -10,12 +10,12 @@
 namespace {
 
 using zor::eval::ClassMap;
-using zor::eval::UserError;
+using zor::tools::UserError;
 
 const ClassMap kDefault{{0, "helmet"}, {1, "head"}};
 
 std::vector<zor::eval::LabelledBox> yolo(const std::string& text, cv::Size size = {200, 100},
-                                     const ClassMap& classes = kDefault) {
+                                         const ClassMap& classes = kDefault) {
     std::istringstream in(text);
     return zor::eval::parseYoloLabels(in, size, classes, "a.txt");
 }
@@ -36,11 +36,11 @@ TEST(HelmetEvalClassMap, ParsesAndRejects) {
     EXPECT_EQ(zor::eval::parseClassMap("1:helmet, 0 : head"), (ClassMap{{1, "helmet"}, {0, "head"}}));
     EXPECT_EQ(zor::eval::parseClassMap("3:helmet,4:helmet"), (ClassMap{{3, "helmet"}, {4, "helmet"}}));
     for (const char* bad : {"", "0helmet", "-1:helmet", "0:", "x:helmet", "0:helmet,", "0:a,0:b", "1.5:a"}) {
-        EXPECT_THROW(zor::eval::parseClassMap(bad), UserError) << bad;
+        EXPECT_THROW(zor::eval::parseClassMap(bad), zor::tools::UserError) << bad;
     }
     EXPECT_EQ(zor::eval::parseLabelMap("helmet, head"), (std::vector<std::string>{"helmet", "head"}));
     EXPECT_NO_THROW(zor::eval::checkClassMap({{5, "head"}}, {"helmet", "head"}));
-    EXPECT_THROW(zor::eval::checkClassMap({{0, "person"}}, {"helmet", "head"}), UserError);
+    EXPECT_THROW(zor::eval::checkClassMap({{0, "person"}}, {"helmet", "head"}), zor::tools::UserError);
 }
 
 TEST(HelmetEvalYoloLabels, BoxesAndPolygonsInPixels) {
@@ -55,8 +55,8 @@ TEST(HelmetEvalYoloLabels, BoxesAndPolygonsInPixels) {
 }
 
 TEST(HelmetEvalYoloLabels, ClassesOutsideTheMapAreLeftOut) {
-    const auto boxes =
-        yolo("2 0.5 0.5 0.1 0.1\n1 0.5 0.5 0.1 0.1\n0 0.5 0.5 0.1 0.1\n", {100, 100}, zor::eval::parseClassMap("1:helmet"));
+    const auto boxes = yolo("2 0.5 0.5 0.1 0.1\n1 0.5 0.5 0.1 0.1\n0 0.5 0.5 0.1 0.1\n", {100, 100},
+                            zor::eval::parseClassMap("1:helmet"));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].className, "helmet");
 }
@@ -68,7 +68,7 @@ TEST(HelmetEvalYoloLabels, MalformedLinesNameFileAndLine) {
         try {
             yolo(std::string("0 0.5 0.5 0.1 0.1\n") + bad + "\n");
             ADD_FAILURE() << "accepted: " << bad;
-        } catch (const UserError& error) {
+        } catch (const zor::tools::UserError& error) {
             EXPECT_NE(std::string(error.what()).find("a.txt:2:"), std::string::npos) << error.what();
         }
     }
@@ -94,9 +94,9 @@ TEST(HelmetEvalRendererLabels, FramesCommentsAndClasses) {
     EXPECT_EQ(frames.at(0)[1].className, "head");
     ASSERT_EQ(frames.at(7).size(), 1u) << "class 3 is not in the map";
     for (const char* bad : {"0 0 100 50 20", "x 0 1 1 1 1", "-1 0 1 1 1 1", "0 0 1 1 -1 1", "0 0 1 1 1 1 1"}) {
-        EXPECT_THROW(rendered(bad), UserError) << bad;
+        EXPECT_THROW(rendered(bad), zor::tools::UserError) << bad;
     }
-    EXPECT_THROW(zor::eval::readRendererLabels("/nonexistent/gt.txt", kDefault), UserError);
+    EXPECT_THROW(zor::eval::readRendererLabels("/nonexistent/gt.txt", kDefault), zor::tools::UserError);
 }
 
 TEST(HelmetEvalExcludeList, MatchesByFileName) {
@@ -108,7 +108,7 @@ TEST(HelmetEvalExcludeList, MatchesByFileName) {
     EXPECT_TRUE(list.excludes("other/c.png"));
     EXPECT_FALSE(list.excludes("images/005307_jpg.rf.39a2.png"));
     EXPECT_FALSE(list.excludes("test"));
-    EXPECT_THROW(zor::eval::ExcludeList::read("/nonexistent/list.txt"), UserError);
+    EXPECT_THROW(zor::eval::ExcludeList::read("/nonexistent/list.txt"), zor::tools::UserError);
 }
 
 }  // namespace

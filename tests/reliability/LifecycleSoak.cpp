@@ -1,26 +1,16 @@
 // Initialize/Destroy cycles in one process: prints how much resident memory
 // grew after a warm-up, and fails when it grew by 2 MB or more.
 //   lifecycle_soak MODEL_DIR [CYCLES]
+#include "ResidentMemory.h"
 #include "ZORCustomHMD.h"
 
-#include <fstream>
 #include <iostream>
 #include <string>
 
 namespace {
 
 long residentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            long kilobytes = 0;
-            status >> kilobytes;
-            return kilobytes;
-        }
-        status.ignore(4096, '\n');
-    }
-    return -1;
+    return static_cast<long>(zor::tools::currentResidentMegabytes() * 1024.0);
 }
 
 }  // namespace

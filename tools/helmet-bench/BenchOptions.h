@@ -17,9 +17,14 @@ struct BenchOptions {
     int cameras = 1;                    // threads sharing one detector
     int warmupPerCamera = 5;            // unmeasured calls per camera before the measured ones
     float threshold = 0.6f;
-    bool optimize = false;           // OptimizeModel(true) before the first call
-    int opencvThreads = 0;           // cv::setNumThreads before the run; 0: OpenCV's default
-    std::filesystem::path jsonPath;  // empty: no JSON report
+    bool optimize = false;                 // OptimizeModel(true) before the first call
+    int opencvThreads = 0;                 // cv::setNumThreads before the run; 0: OpenCV's default
+    std::filesystem::path jsonPath;        // empty: no JSON report
+    int repetitions = 1;                   // runs of the measured calls
+    std::filesystem::path compareLibrary;  // set: also time this library file
+    std::filesystem::path compareModel;    // set: also time this model
+
+    bool comparing() const { return !compareLibrary.empty() || !compareModel.empty(); }
 };
 
 struct CommandLine {

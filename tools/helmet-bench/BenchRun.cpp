@@ -1,22 +1,23 @@
 #include "BenchRun.h"
-#include "UserError.h"
+
+#include "DetectorInstance.h"
+#include "ResidentMemory.h"
+#include "Sha256.h"
+#include "ToolExit.h"
 
 #include "ZORCustomHMD.h"
 
 #include <opencv2/core/utility.hpp>
-
-#if !defined(_WIN32)
-#include <sys/resource.h>
-#endif
 
 #include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <chrono>
 #include <exception>
-#include <fstream>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -144,100 +145,134 @@ std::vector<CameraResult> runCameras(RunState& run, int cameras, bool showProgre
     return results;
 }
 
-// A "Name:   123456 kB" line of /proc/self/status in MB; negative when absent.
-double statusMegabytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stod(line.substr(field.size())) / 1024.0;
+// One detector for the length of a benchmark: initialised (and optimised)
+// on construction, destroyed on the way out.
+class TimedDetector {
+public:
+    TimedDetector(std::unique_ptr<DetectorInstance> instance, const std::filesystem::path& model,
+                  const BenchOptions& options, const FrameSet& frames)
+        : instance_(std::move(instance)), plugin_(instance_->plugin()) {
+        BenchReport& r = report_;
+        r.detector.model = model.string();
+        r.detector.libraryFile = instance_->libraryFile().string();
+        if (!r.detector.libraryFile.empty()) {
+            r.detector.librarySha256 = tools::fileSha256Hex(instance_->libraryFile());
+            std::error_code error;
+            r.detector.libraryBytes = std::filesystem::file_size(instance_->libraryFile(), error);
         }
+        r.source = frames.description;
+        r.frameWidth = frames.frames.front().cols;
+        r.frameHeight = frames.frames.front().rows;
+        r.distinctFrames = frames.frames.size();
+        r.cameras = options.cameras;
+        r.framesPerCamera = options.framesPerCamera;
+        r.warmupPerCamera = options.warmupPerCamera;
+        r.threshold = options.threshold;
+        r.opencvThreads = cv::getNumThreads();
+        r.residentBeforeInitializeMb = tools::currentResidentMegabytes();
+
+        Clock::time_point before = Clock::now();
+        const bool initialized = plugin_.Initialize(r.detector.model, options.threshold, r.detector.labels);
+        r.initializeMs = millisecondsBetween(before, Clock::now());
+        if (!initialized) {
+            throw tools::UserError("Initialize failed for the model directory " + r.detector.model);
+        }
+        if (options.optimize) {
+            before = Clock::now();
+            r.optimizeAccepted = plugin_.OptimizeModel(true);
+            r.optimizeMs = millisecondsBetween(before, Clock::now());
+        }
+        r.detector.backend = parameterValue(plugin_, "backend");
+        r.detector.modelVersion = parameterValue(plugin_, "model_version");
+
+        before = Clock::now();
+        plugin_.RunInference(frames.frames.front(), "camera-0");
+        r.firstCallMs = millisecondsBetween(before, Clock::now());
     }
-    return -1.0;
-}
+    ~TimedDetector() { plugin_.Destroy(); }
+    TimedDetector(const TimedDetector&) = delete;
+    TimedDetector& operator=(const TimedDetector&) = delete;
+
+    // One repetition: every camera's warm-up calls, then the measured calls.
+    void run(const BenchOptions& options, const FrameSet& frames, bool showProgress) {
+        RunState run{plugin_, frames.frames, options.warmupPerCamera, options.framesPerCamera};
+        Clock::time_point measuredStart;
+        const std::vector<CameraResult> results = runCameras(run, options.cameras, showProgress, measuredStart);
+        RunFigures figures;
+        std::vector<double> measuredMs;
+        Clock::time_point measuredEnd = measuredStart;
+        for (const CameraResult& result : results) {
+            if (result.failure) {
+                std::rethrow_exception(result.failure);
+            }
+            warmupMs_.insert(warmupMs_.end(), result.warmupMs.begin(), result.warmupMs.end());
+            measuredMs.insert(measuredMs.end(), result.measuredMs.begin(), result.measuredMs.end());
+            figures.detections += result.detections;
+            measuredEnd = std::max(measuredEnd, result.finished);
+        }
+        measuredMs_.insert(measuredMs_.end(), measuredMs.begin(), measuredMs.end());
+        figures.measuredFrames = measuredMs.size();
+        figures.latency = summarize(std::move(measuredMs));
+        figures.wallSeconds = millisecondsBetween(measuredStart, measuredEnd) / 1000.0;
+        report_.runs.push_back(figures);
+        report_.residentAfterRunMb = tools::currentResidentMegabytes();
+    }
+
+    // The figures of every run so far.
+    BenchReport report() const {
+        BenchReport r = report_;
+        if (!warmupMs_.empty()) {
+            r.warmup = summarize(warmupMs_);
+        }
+        r.latency = summarize(measuredMs_);
+        for (const RunFigures& run : r.runs) {
+            r.measuredFrames += run.measuredFrames;
+            r.wallSeconds += run.wallSeconds;
+            r.detections += run.detections;
+        }
+        r.peakResidentMb = tools::peakResidentMegabytes();
+        return r;
+    }
+
+private:
+    std::unique_ptr<DetectorInstance> instance_;
+    IZORCustomClass& plugin_;  // only the interface from here on
+    BenchReport report_;
+    std::vector<double> warmupMs_;
+    std::vector<double> measuredMs_;
+};
 
 }  // namespace
-
-double currentResidentMegabytes() {
-    return std::max(0.0, statusMegabytes("VmRSS:"));
-}
-
-double peakResidentMegabytes() {
-    if (const double peak = statusMegabytes("VmHWM:"); peak >= 0.0) {
-        return peak;
-    }
-#if defined(_WIN32)
-    return -1.0;  // no /proc and no getrusage: not measured
-#else
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kB on Linux
-#endif
-}
 
 BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bool showProgress) {
     if (frames.frames.empty()) {
         throw std::runtime_error("no frames to run");
     }
-    BenchReport report;
-    report.model = options.modelDirectory.string();
-    report.source = frames.description;
-    report.frameWidth = frames.frames.front().cols;
-    report.frameHeight = frames.frames.front().rows;
-    report.distinctFrames = frames.frames.size();
-    report.cameras = options.cameras;
-    report.framesPerCamera = options.framesPerCamera;
-    report.warmupPerCamera = options.warmupPerCamera;
-    report.threshold = options.threshold;
-    report.opencvThreads = cv::getNumThreads();
-    report.residentBeforeInitializeMb = currentResidentMegabytes();
-
-    ZORCustomHMD detector;
-    IZORCustomClass& plugin = detector;  // only the interface from here on
-
-    Clock::time_point before = Clock::now();
-    const bool initialized = plugin.Initialize(report.model, options.threshold, report.labels);
-    report.initializeMs = millisecondsBetween(before, Clock::now());
-    if (!initialized) {
-        throw UserError("Initialize failed for the model directory " + report.model);
+    TimedDetector detector(std::make_unique<DetectorInstance>(), options.modelDirectory, options, frames);
+    for (int i = 0; i < options.repetitions; ++i) {
+        detector.run(options, frames, showProgress);
     }
-    if (options.optimize) {
-        before = Clock::now();
-        report.optimizeAccepted = plugin.OptimizeModel(true);
-        report.optimizeMs = millisecondsBetween(before, Clock::now());
-    }
-    report.backend = parameterValue(plugin, "backend");
+    return detector.report();
+}
 
-    before = Clock::now();
-    plugin.RunInference(frames.frames.front(), "camera-0");
-    report.firstCallMs = millisecondsBetween(before, Clock::now());
-
-    RunState run{plugin, frames.frames, options.warmupPerCamera, options.framesPerCamera};
-    Clock::time_point measuredStart;
-    const std::vector<CameraResult> results = runCameras(run, options.cameras, showProgress, measuredStart);
-
-    std::vector<double> warmupMs;
-    std::vector<double> measuredMs;
-    Clock::time_point measuredEnd = measuredStart;
-    for (const CameraResult& result : results) {
-        if (result.failure) {
-            std::rethrow_exception(result.failure);
-        }
-        warmupMs.insert(warmupMs.end(), result.warmupMs.begin(), result.warmupMs.end());
-        measuredMs.insert(measuredMs.end(), result.measuredMs.begin(), result.measuredMs.end());
-        report.detections += result.detections;
-        measuredEnd = std::max(measuredEnd, result.finished);
+Comparison runComparison(const BenchOptions& options, const FrameSet& frames, bool showProgress) {
+    if (frames.frames.empty()) {
+        throw std::runtime_error("no frames to run");
     }
-    if (!warmupMs.empty()) {
-        report.warmup = summarize(std::move(warmupMs));
+    TimedDetector baseline(std::make_unique<DetectorInstance>(), options.modelDirectory, options, frames);
+    TimedDetector candidate(options.compareLibrary.empty() ? std::make_unique<DetectorInstance>()
+                                                           : std::make_unique<DetectorInstance>(options.compareLibrary),
+                            options.compareModel.empty() ? options.modelDirectory : options.compareModel, options,
+                            frames);
+    // Pairs in A B, B A order, so that a drift of the machine's speed within a
+    // pair favours neither.
+    for (int i = 0; i < options.repetitions; ++i) {
+        TimedDetector& first = i % 2 == 0 ? baseline : candidate;
+        TimedDetector& second = i % 2 == 0 ? candidate : baseline;
+        first.run(options, frames, showProgress);
+        second.run(options, frames, showProgress);
     }
-    report.measuredFrames = measuredMs.size();
-    report.latency = summarize(std::move(measuredMs));
-    report.wallSeconds = millisecondsBetween(measuredStart, measuredEnd) / 1000.0;
-    report.residentAfterRunMb = currentResidentMegabytes();
-    report.peakResidentMb = peakResidentMegabytes();
-    plugin.Destroy();
-    return report;
+    return {baseline.report(), candidate.report()};
 }
 
 }  // namespace zor::bench

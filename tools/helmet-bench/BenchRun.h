@@ -9,14 +9,13 @@ namespace zor::bench {
 
 // Initialize (and OptimizeModel with --optimize), one first call, then every
 // camera thread's warm-up calls, then, all cameras starting together, the
-// measured calls. `showProgress`: a progress line on standard error.
+// measured calls, --repetitions times. `showProgress`: a progress line on standard error.
 // Throws std::runtime_error when Initialize fails or a call throws.
 BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bool showProgress);
 
-// The process's peak resident set size in MB (VmHWM, else getrusage).
-double peakResidentMegabytes();
-
-// The process's resident set size now, in MB (VmRSS; 0 where unknown).
-double currentResidentMegabytes();
+// Two detectors, the linked one with --model (baseline) and the one of
+// --compare-library and/or --compare-model (candidate), both initialised,
+// then their runs interleaved pair by pair.
+Comparison runComparison(const BenchOptions& options, const FrameSet& frames, bool showProgress);
 
 }  // namespace zor::bench

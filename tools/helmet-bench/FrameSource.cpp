@@ -1,8 +1,8 @@
 #include "FrameSource.h"
-#include "UserError.h"
+
+#include "MediaInput.h"
 
 #include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -54,25 +54,15 @@ FrameSet makeSyntheticFrames(cv::Size size, int count) {
 }
 
 FrameSet decodeVideoFrames(const std::filesystem::path& video, int count) {
-    cv::VideoCapture capture(video.string());
-    if (!capture.isOpened()) {
-        throw UserError("cannot open the video " + video.string() +
-                        " (give --video FILE, or --synthetic=WxH for synthetic frames)");
-    }
+    tools::VideoReader reader(video);
     FrameSet set;
     const int wanted = std::clamp(count, 1, maxDecodedFrames);
-    while (static_cast<int>(set.frames.size()) < wanted) {
-        cv::Mat frame;  // fresh each time: the capture may reuse its buffer
-        if (!capture.read(frame) || frame.empty()) {
-            break;
-        }
+    cv::Mat frame;
+    while (static_cast<int>(set.frames.size()) < wanted && reader.read(frame)) {
         if (frame.type() != CV_8UC3 || (!set.frames.empty() && frame.size() != set.frames.front().size())) {
             throw std::runtime_error(video.string() + ": frames are not 8-bit BGR of one size");
         }
-        set.frames.push_back(std::move(frame));
-    }
-    if (set.frames.empty()) {
-        throw UserError("no frame could be decoded from " + video.string());
+        set.frames.push_back(frame);
     }
     const cv::Size size = set.frames.front().size();
     set.description = video.string() + " (" + std::to_string(size.width) + "x" + std::to_string(size.height) + ")";

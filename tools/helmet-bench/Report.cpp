@@ -1,10 +1,18 @@
 #include "Report.h"
 
-#include <cmath>
+#include "JsonText.h"
+
 #include <iomanip>
 #include <sstream>
 
 namespace zor::bench {
+
+using tools::jsonNumber;
+using tools::jsonString;
+
+double RunFigures::throughputFps() const {
+    return wallSeconds > 0.0 ? static_cast<double>(measuredFrames) / wallSeconds : 0.0;
+}
 
 double BenchReport::throughputFps() const {
     return wallSeconds > 0.0 ? static_cast<double>(measuredFrames) / wallSeconds : 0.0;
@@ -12,6 +20,26 @@ double BenchReport::throughputFps() const {
 
 double BenchReport::detectionsPerFrame() const {
     return measuredFrames > 0 ? static_cast<double>(detections) / static_cast<double>(measuredFrames) : 0.0;
+}
+
+Spread BenchReport::medianSpread() const {
+    std::vector<double> medians;
+    for (const RunFigures& run : runs) {
+        medians.push_back(run.latency.p50);
+    }
+    return spreadOf(medians);
+}
+
+double Comparison::ratioOfMedians() const {
+    return candidate.medianSpread().median / baseline.medianSpread().median;
+}
+
+std::vector<double> Comparison::pairRatios() const {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < baseline.runs.size() && i < candidate.runs.size(); ++i) {
+        ratios.push_back(candidate.runs[i].latency.p50 / baseline.runs[i].latency.p50);
+    }
+    return ratios;
 }
 
 namespace {
@@ -30,68 +58,122 @@ std::string milliseconds(double value) {
     return fixed(value, 2) + " ms";
 }
 
-std::string jsonString(const std::string& text) {
-    std::ostringstream quoted;
-    quoted << '"';
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                quoted << "\\\"";
-                break;
-            case '\\':
-                quoted << "\\\\";
-                break;
-            case '\n':
-                quoted << "\\n";
-                break;
-            case '\t':
-                quoted << "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    quoted << "\\u" << std::hex << std::setw(4) << std::setfill('0') << static_cast<int>(c) << std::dec
-                           << std::setfill(' ');
-                } else {
-                    quoted << c;
-                }
-        }
+std::string spreadText(const Spread& spread, int decimals, const std::string& unit) {
+    return "median " + fixed(spread.median, decimals) + unit + ", mean " + fixed(spread.mean, decimals) + unit +
+           ", stddev " + fixed(spread.stddev, decimals) + unit + ", min " + fixed(spread.min, decimals) + unit +
+           ", max " + fixed(spread.max, decimals) + unit;
+}
+
+void printIdentity(std::ostream& out, const DetectorIdentity& d) {
+    row(out, "library", d.libraryFile.empty() ? "(not found)" : d.libraryFile);
+    if (!d.librarySha256.empty()) {
+        row(out, "library sha256", d.librarySha256 + "  (" + std::to_string(d.libraryBytes) + " bytes)");
     }
-    quoted << '"';
-    return quoted.str();
+    row(out, "model",
+        d.model + (d.modelVersion.empty() ? "" : "  (version " + d.modelVersion + ")") +
+            (d.labels.empty() ? "" : "  [" + d.labels + "]"));
+    if (!d.backend.empty()) {
+        row(out, "backend", d.backend);
+    }
 }
 
-// JSON has no NaN or infinity; such a figure is written as 0.
-std::string jsonNumber(double value, int decimals = 6) {
-    return fixed(std::isfinite(value) ? value : 0.0, decimals);
+void jsonSummary(std::ostream& out, const LatencySummary& summary) {
+    out << "{\"count\": " << summary.count << ", \"mean\": " << jsonNumber(summary.mean)
+        << ", \"min\": " << jsonNumber(summary.min) << ", \"p50\": " << jsonNumber(summary.p50)
+        << ", \"p90\": " << jsonNumber(summary.p90) << ", \"p99\": " << jsonNumber(summary.p99)
+        << ", \"max\": " << jsonNumber(summary.max) << "}";
 }
 
-void jsonSummary(std::ostream& out, const LatencySummary& summary, const char* indent) {
-    out << "{\n"
-        << indent << "  \"count\": " << summary.count << ",\n"
-        << indent << "  \"mean\": " << jsonNumber(summary.mean) << ",\n"
-        << indent << "  \"min\": " << jsonNumber(summary.min) << ",\n"
-        << indent << "  \"p50\": " << jsonNumber(summary.p50) << ",\n"
-        << indent << "  \"p90\": " << jsonNumber(summary.p90) << ",\n"
-        << indent << "  \"p99\": " << jsonNumber(summary.p99) << ",\n"
-        << indent << "  \"max\": " << jsonNumber(summary.max) << "\n"
-        << indent << "}";
+void jsonSpread(std::ostream& out, const Spread& spread) {
+    out << "{\"count\": " << spread.count << ", \"median\": " << jsonNumber(spread.median)
+        << ", \"mean\": " << jsonNumber(spread.mean) << ", \"stddev\": " << jsonNumber(spread.stddev)
+        << ", \"min\": " << jsonNumber(spread.min) << ", \"max\": " << jsonNumber(spread.max) << "}";
+}
+
+void jsonContext(std::ostream& out, const BenchContext& c) {
+    out << "{\"date\": " << jsonString(c.date) << ", \"host\": " << jsonString(c.host) << ", \"cpus\": " << c.cpus
+        << ", \"opencv_version\": " << jsonString(c.opencvVersion)
+        << ", \"opencv_build_type\": " << jsonString(c.opencvBuildType) << "}";
+}
+
+// The report's members, one per line, at `indent`.
+void jsonReportMembers(std::ostream& out, const BenchReport& r, const std::string& indent) {
+    const DetectorIdentity& d = r.detector;
+    auto member = [&](const char* name, const std::string& value, bool last = false) {
+        out << indent << '"' << name << "\": " << value << (last ? "\n" : ",\n");
+    };
+    member("library_file", jsonString(d.libraryFile));
+    member("library_sha256", jsonString(d.librarySha256));
+    member("library_bytes", std::to_string(d.libraryBytes));
+    member("model", jsonString(d.model));
+    member("model_version", jsonString(d.modelVersion));
+    member("labels", jsonString(d.labels));
+    member("backend", jsonString(d.backend));
+    member("source", jsonString(r.source));
+    member("frame_width", std::to_string(r.frameWidth));
+    member("frame_height", std::to_string(r.frameHeight));
+    member("distinct_frames", std::to_string(r.distinctFrames));
+    member("cameras", std::to_string(r.cameras));
+    member("frames_per_camera", std::to_string(r.framesPerCamera));
+    member("warmup_per_camera", std::to_string(r.warmupPerCamera));
+    member("threshold", jsonNumber(r.threshold));
+    member("opencv_threads", std::to_string(r.opencvThreads));
+    member("initialize_ms", jsonNumber(r.initializeMs));
+    if (r.optimizeMs) {
+        member("optimize_ms", jsonNumber(*r.optimizeMs));
+        member("optimize_accepted", r.optimizeAccepted ? "true" : "false");
+    }
+    member("first_call_ms", jsonNumber(r.firstCallMs));
+    if (r.warmup) {
+        std::ostringstream warmup;
+        jsonSummary(warmup, *r.warmup);
+        member("warmup_ms", warmup.str());
+    }
+    std::ostringstream latency;
+    jsonSummary(latency, r.latency);
+    member("latency_ms", latency.str());
+    member("repetitions", std::to_string(r.runs.size()));
+    std::ostringstream runs;
+    runs << '[';
+    for (std::size_t i = 0; i < r.runs.size(); ++i) {
+        const RunFigures& run = r.runs[i];
+        runs << (i == 0 ? "" : ", ") << "{\"latency_ms\": ";
+        jsonSummary(runs, run.latency);
+        runs << ", \"wall_s\": " << jsonNumber(run.wallSeconds)
+             << ", \"throughput_fps\": " << jsonNumber(run.throughputFps()) << '}';
+    }
+    runs << ']';
+    member("runs", runs.str());
+    std::ostringstream spread;
+    jsonSpread(spread, r.medianSpread());
+    member("run_median_ms", spread.str());
+    member("measured_frames", std::to_string(r.measuredFrames));
+    member("wall_s", jsonNumber(r.wallSeconds));
+    member("throughput_fps", jsonNumber(r.throughputFps()));
+    member("detections", std::to_string(r.detections));
+    member("detections_per_frame", jsonNumber(r.detectionsPerFrame()));
+    member("peak_rss_mb", jsonNumber(r.peakResidentMb));
+    member("rss_before_initialize_mb", jsonNumber(r.residentBeforeInitializeMb));
+    member("rss_after_run_mb", jsonNumber(r.residentAfterRunMb), true);
 }
 
 }  // namespace
 
+void printContext(std::ostream& out, const BenchContext& c) {
+    out << c.date << '\n'
+        << "Running helmet-bench on " << (c.host.empty() ? "this machine" : c.host) << '\n'
+        << "Run on (" << c.cpus << " X CPU), OpenCV " << c.opencvVersion << " (" << c.opencvBuildType << " build)\n";
+}
+
 void printTable(std::ostream& out, const BenchReport& r) {
-    out << "helmet-bench\n";
-    row(out, "model", r.model + (r.labels.empty() ? "" : "  [" + r.labels + "]"));
-    if (!r.backend.empty()) {
-        row(out, "backend", r.backend + "  (OpenCV threads: " + std::to_string(r.opencvThreads) + ")");
-    } else {
-        row(out, "OpenCV threads", std::to_string(r.opencvThreads));
-    }
+    printIdentity(out, r.detector);
+    row(out, "OpenCV threads", std::to_string(r.opencvThreads));
     row(out, "frames", r.source + ", " + std::to_string(r.distinctFrames) + " distinct in memory");
     row(out, "run",
         std::to_string(r.cameras) + (r.cameras == 1 ? " camera x " : " cameras x ") +
             std::to_string(r.framesPerCamera) + " frames (+" + std::to_string(r.warmupPerCamera) +
-            " warm-up), threshold " + fixed(r.threshold, 2));
+            " warm-up), threshold " + fixed(r.threshold, 2) + ", " + std::to_string(r.runs.size()) +
+            (r.runs.size() == 1 ? " repetition" : " repetitions"));
     out << '\n';
     row(out, "Initialize", milliseconds(r.initializeMs));
     if (r.optimizeMs) {
@@ -107,6 +189,9 @@ void printTable(std::ostream& out, const BenchReport& r) {
     row(out, "latency p90", milliseconds(r.latency.p90));
     row(out, "latency p99", milliseconds(r.latency.p99));
     row(out, "latency max", milliseconds(r.latency.max));
+    if (r.runs.size() > 1) {
+        row(out, "p50 over repetitions", spreadText(r.medianSpread(), 2, " ms"));
+    }
     row(out, "throughput (all cameras)",
         fixed(r.throughputFps(), 2) + " frames/s  (" + std::to_string(r.measuredFrames) + " frames in " +
             fixed(r.wallSeconds, 3) + " s)");
@@ -117,43 +202,39 @@ void printTable(std::ostream& out, const BenchReport& r) {
             fixed(r.residentAfterRunMb, 1) + " MB after the run");
 }
 
-void writeJson(std::ostream& out, const BenchReport& r) {
-    out << "{\n"
-        << "  \"model\": " << jsonString(r.model) << ",\n"
-        << "  \"labels\": " << jsonString(r.labels) << ",\n"
-        << "  \"backend\": " << jsonString(r.backend) << ",\n"
-        << "  \"source\": " << jsonString(r.source) << ",\n"
-        << "  \"frame_width\": " << r.frameWidth << ",\n"
-        << "  \"frame_height\": " << r.frameHeight << ",\n"
-        << "  \"distinct_frames\": " << r.distinctFrames << ",\n"
-        << "  \"cameras\": " << r.cameras << ",\n"
-        << "  \"frames_per_camera\": " << r.framesPerCamera << ",\n"
-        << "  \"warmup_per_camera\": " << r.warmupPerCamera << ",\n"
-        << "  \"threshold\": " << jsonNumber(r.threshold) << ",\n"
-        << "  \"opencv_threads\": " << r.opencvThreads << ",\n"
-        << "  \"initialize_ms\": " << jsonNumber(r.initializeMs) << ",\n";
-    if (r.optimizeMs) {
-        out << "  \"optimize_ms\": " << jsonNumber(*r.optimizeMs) << ",\n"
-            << "  \"optimize_accepted\": " << (r.optimizeAccepted ? "true" : "false") << ",\n";
-    }
-    out << "  \"first_call_ms\": " << jsonNumber(r.firstCallMs) << ",\n";
-    if (r.warmup) {
-        out << "  \"warmup_ms\": ";
-        jsonSummary(out, *r.warmup, "  ");
-        out << ",\n";
-    }
-    out << "  \"latency_ms\": ";
-    jsonSummary(out, r.latency, "  ");
-    out << ",\n"
-        << "  \"measured_frames\": " << r.measuredFrames << ",\n"
-        << "  \"wall_s\": " << jsonNumber(r.wallSeconds, 9) << ",\n"
-        << "  \"throughput_fps\": " << jsonNumber(r.throughputFps()) << ",\n"
-        << "  \"detections\": " << r.detections << ",\n"
-        << "  \"detections_per_frame\": " << jsonNumber(r.detectionsPerFrame()) << ",\n"
-        << "  \"peak_rss_mb\": " << jsonNumber(r.peakResidentMb) << ",\n"
-        << "  \"rss_before_initialize_mb\": " << jsonNumber(r.residentBeforeInitializeMb) << ",\n"
-        << "  \"rss_after_run_mb\": " << jsonNumber(r.residentAfterRunMb) << "\n"
-        << "}\n";
+void printComparison(std::ostream& out, const Comparison& c) {
+    out << "baseline\n";
+    printTable(out, c.baseline);
+    out << "\ncandidate\n";
+    printTable(out, c.candidate);
+    const Spread pairs = spreadOf(c.pairRatios());
+    out << "\ncomparison (runs interleaved, each run's median latency)\n";
+    row(out, "baseline p50 per run", spreadText(c.baseline.medianSpread(), 2, " ms"));
+    row(out, "candidate p50 per run", spreadText(c.candidate.medianSpread(), 2, " ms"));
+    row(out, "candidate / baseline",
+        fixed(c.ratioOfMedians(), 3) + "  (ratio of medians; run pairs from " + fixed(pairs.min, 3) + " to " +
+            fixed(pairs.max, 3) + ", stddev " + fixed(pairs.stddev, 3) + ", " + std::to_string(pairs.count) +
+            " pairs)");
+}
+
+void writeJson(std::ostream& out, const BenchContext& context, const BenchReport& report) {
+    out << "{\n  \"context\": ";
+    jsonContext(out, context);
+    out << ",\n";
+    jsonReportMembers(out, report, "  ");
+    out << "}\n";
+}
+
+void writeJson(std::ostream& out, const BenchContext& context, const Comparison& comparison) {
+    out << "{\n  \"context\": ";
+    jsonContext(out, context);
+    out << ",\n  \"baseline\": {\n";
+    jsonReportMembers(out, comparison.baseline, "    ");
+    out << "  },\n  \"candidate\": {\n";
+    jsonReportMembers(out, comparison.candidate, "    ");
+    out << "  },\n  \"ratio_of_medians\": " << jsonNumber(comparison.ratioOfMedians()) << ",\n  \"pair_ratios\": ";
+    jsonSpread(out, spreadOf(comparison.pairRatios()));
+    out << "\n}\n";
 }
 
 }  // namespace zor::bench

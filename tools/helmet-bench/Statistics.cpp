@@ -50,4 +50,22 @@ LatencySummary summarize(std::vector<double> samples) {
     return summary;
 }
 
+Spread spreadOf(std::vector<double> values) {
+    sortChecked(values);
+    Spread spread;
+    spread.count = values.size();
+    spread.mean = std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+    spread.median = percentileOfSorted(values, 50.0);
+    spread.min = values.front();
+    spread.max = values.back();
+    if (values.size() > 1) {
+        double squares = 0.0;
+        for (const double value : values) {
+            squares += (value - spread.mean) * (value - spread.mean);
+        }
+        spread.stddev = std::sqrt(squares / static_cast<double>(values.size() - 1));
+    }
+    return spread;
+}
+
 }  // namespace zor::bench

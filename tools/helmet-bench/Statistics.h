@@ -25,4 +25,17 @@ struct LatencySummary {
 // Count, mean and order statistics of `samples` (same rules as percentile).
 LatencySummary summarize(std::vector<double> samples);
 
+// How one figure varies over repeated runs.
+struct Spread {
+    std::size_t count = 0;
+    double mean = 0.0;
+    double median = 0.0;
+    double stddev = 0.0;  // sample standard deviation; 0 for a single run
+    double min = 0.0;
+    double max = 0.0;
+};
+
+// The spread of `values` (same rules as percentile).
+Spread spreadOf(std::vector<double> values);
+
 }  // namespace zor::bench

@@ -1,9 +1,10 @@
 // helmet-bench: times a ZORCustomHMD library through its plugin interface.
+#include "BenchContext.h"
 #include "BenchOptions.h"
 #include "BenchRun.h"
 #include "FrameSource.h"
 #include "Report.h"
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <opencv2/core/utility.hpp>
 
@@ -11,6 +12,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 
 #ifndef HELMET_BENCH_DEFAULT_MODEL
@@ -20,49 +22,57 @@
 #define HELMET_BENCH_DEFAULT_VIDEO "assets/HM2.mp4"
 #endif
 
-int main(int argc, char** argv) {
-    zor::bench::BenchOptions defaults;
-    defaults.modelDirectory = HELMET_BENCH_DEFAULT_MODEL;
-    defaults.video = HELMET_BENCH_DEFAULT_VIDEO;
+namespace {
 
-    const zor::bench::CommandLine commandLine = zor::bench::parseCommandLine(argc, argv, defaults);
-    if (commandLine.helpRequested) {
-        zor::bench::printUsage(defaults);
-        return 0;
-    }
-    if (!commandLine.error.empty()) {
-        std::cerr << "helmet-bench: " << commandLine.error << " (--help lists the options)\n";
-        return 2;
-    }
-    const zor::bench::BenchOptions& options = commandLine.options;
+using namespace zor::bench;
+
+int run(const BenchOptions& options) {
     if (options.opencvThreads > 0) {
         cv::setNumThreads(options.opencvThreads);
     }
-    try {
-        // Every camera needs warm-up plus measured frames; beyond the cap the
-        // frames in memory are reused in turn.
-        const int needed = options.warmupPerCamera + options.framesPerCamera;
-        const zor::bench::FrameSet frames = options.synthetic ? zor::bench::makeSyntheticFrames(*options.synthetic, needed)
-                                                          : zor::bench::decodeVideoFrames(options.video, needed);
-        const zor::bench::BenchReport report = zor::bench::runBenchmark(options, frames, isatty(STDERR_FILENO) == 1);
-        zor::bench::printTable(std::cout, report);
-        if (!options.jsonPath.empty()) {
-            std::ofstream json(options.jsonPath, std::ios::trunc);
-            zor::bench::writeJson(json, report);
-            json.close();
-            if (!json) {
-                std::cerr << "helmet-bench: cannot write " << options.jsonPath.string() << '\n';
-                return 1;
-            }
-        }
-        return 0;
-    } catch (const zor::bench::UserError& e) {
-        std::cerr << "helmet-bench: " << e.what() << '\n';
-        return 2;
-    } catch (const std::exception& e) {
-        std::cerr << "helmet-bench: " << e.what() << '\n';
-    } catch (...) {
-        std::cerr << "helmet-bench: unknown error\n";
+    // Every camera needs warm-up plus measured frames; beyond the cap the
+    // frames in memory are reused in turn.
+    const int needed = options.warmupPerCamera + options.framesPerCamera;
+    const FrameSet frames =
+        options.synthetic ? makeSyntheticFrames(*options.synthetic, needed) : decodeVideoFrames(options.video, needed);
+    const bool showProgress = isatty(STDERR_FILENO) == 1;
+    const BenchContext context = currentContext();
+    printContext(std::cout, context);
+    std::ostringstream json;
+    if (options.comparing()) {
+        const Comparison comparison = runComparison(options, frames, showProgress);
+        printComparison(std::cout, comparison);
+        writeJson(json, context, comparison);
+    } else {
+        const BenchReport report = runBenchmark(options, frames, showProgress);
+        printTable(std::cout, report);
+        writeJson(json, context, report);
     }
-    return 1;
+    if (!options.jsonPath.empty()) {
+        std::ofstream file(options.jsonPath, std::ios::trunc);
+        file << json.str();
+        file.close();
+        if (!file) {
+            throw std::runtime_error("cannot write " + options.jsonPath.string());
+        }
+    }
+    return zor::tools::kExitDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    BenchOptions defaults;
+    defaults.modelDirectory = HELMET_BENCH_DEFAULT_MODEL;
+    defaults.video = HELMET_BENCH_DEFAULT_VIDEO;
+    const CommandLine commandLine = parseCommandLine(argc, argv, defaults);
+    if (commandLine.helpRequested) {
+        printUsage(defaults);
+        return zor::tools::kExitDone;
+    }
+    if (!commandLine.error.empty()) {
+        std::cerr << "helmet-bench: " << commandLine.error << " (--help lists the options)\n";
+        return zor::tools::kExitUserError;
+    }
+    return zor::tools::runToolMain("helmet-bench", [&] { return run(commandLine.options); });
 }

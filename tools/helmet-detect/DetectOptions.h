@@ -17,7 +17,7 @@ struct Options {
 
 // Reads the command line. Options take "--name=value" or "--name value"; the
 // input may also be given without a name. Returns nothing after printing the
-// usage for --help; throws UserError for anything it cannot accept.
+// usage for --help; throws tools::UserError for anything it cannot accept.
 std::optional<Options> parseOptions(int argc, const char* const* argv, const std::string& defaultModelDirectory);
 
 }  // namespace zor::detect

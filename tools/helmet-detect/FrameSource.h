@@ -21,7 +21,7 @@ class FrameSource {
 public:
     virtual ~FrameSource() = default;
 
-    // The next frame into `frame`; false at the end. Throws UserError for an
+    // The next frame into `frame`; false at the end. Throws tools::UserError for an
     // image that cannot be read.
     virtual bool next(Frame& frame) = 0;
 
@@ -32,11 +32,8 @@ public:
     virtual long expectedFrames() const = 0;
 };
 
-// Files with these extensions (any case) are images; other files are videos.
-bool isImageFile(const std::filesystem::path& path);
-
 // A folder gives its image files in name order; a file is an image or a video
-// by its extension. Throws UserError when the input is missing or unreadable.
+// by its extension (tools::isImageFile). Throws tools::UserError when the input is missing or unreadable.
 std::unique_ptr<FrameSource> openInput(const std::filesystem::path& input);
 
 }  // namespace zor::detect

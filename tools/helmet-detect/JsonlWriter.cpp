@@ -2,7 +2,7 @@
 
 #include "JsonText.h"
 
-#include "user_error.h"
+#include "ToolExit.h"
 
 #include <stdexcept>
 
@@ -56,7 +56,7 @@ std::string formatRecord(const FrameRecord& record, const std::vector<CustomObje
 JsonLinesWriter::JsonLinesWriter(const std::filesystem::path& path)
     : path_(path), file_(path, std::ios::binary | std::ios::trunc) {
     if (!file_) {
-        throw UserError("cannot write into the folder " + path.parent_path().string());
+        throw tools::UserError("cannot write into the folder " + path.parent_path().string());
     }
 }
 

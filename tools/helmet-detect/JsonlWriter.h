@@ -26,7 +26,7 @@ std::string formatRecord(const FrameRecord& record, const std::vector<CustomObje
 
 class JsonLinesWriter {
 public:
-    // Throws UserError when the file cannot be created.
+    // Throws tools::UserError when the file cannot be created.
     explicit JsonLinesWriter(const std::filesystem::path& path);
 
     // Throw std::runtime_error when the data cannot be written.

@@ -1,7 +1,7 @@
 #include "OutputFolder.h"
 
 #include "QuietOpenCvLog.h"
-#include "user_error.h"
+#include "ToolExit.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -32,8 +32,8 @@ OutputFolder::OutputFolder(fs::path folder) : folder_(std::move(folder)), prefix
     std::error_code error;
     fs::create_directories(folder_, error);
     if (error || !fs::is_directory(folder_, error)) {
-        throw UserError("cannot create the output folder " + folder_.string() +
-                        (error ? " (" + error.message() + ")" : " (a file is in the way)"));
+        throw tools::UserError("cannot create the output folder " + folder_.string() +
+                               (error ? " (" + error.message() + ")" : " (a file is in the way)"));
     }
 }
 
@@ -70,7 +70,7 @@ AnnotatedVideo::AnnotatedVideo(fs::path path, double fps) : path_(std::move(path
 void AnnotatedVideo::write(const cv::Mat& frame) {
     if (!writer_.isOpened()) {
         size_ = frame.size();
-        const QuietOpenCvLog quiet;
+        const tools::QuietOpenCvLog quiet;
         for (const char* codec : {"avc1", "mp4v"}) {
             if (writer_.open(path_.string(), cv::VideoWriter::fourcc(codec[0], codec[1], codec[2], codec[3]), fps_,
                              size_)) {

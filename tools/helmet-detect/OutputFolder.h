@@ -14,7 +14,7 @@ namespace zor::detect {
 
 class OutputFolder {
 public:
-    // Creates the folder if needed; throws UserError when that fails.
+    // Creates the folder if needed; throws tools::UserError when that fails.
     explicit OutputFolder(std::filesystem::path folder);
     // Removes the temporary files of a run that did not commit.
     ~OutputFolder();

@@ -2,13 +2,13 @@
 // folder of images and writes what it found for people to look at: an
 // annotated copy, detections.jsonl and contact-sheet.png. The detector is used
 // through the plugin interface only.
-#include "CerrCapture.h"
 #include "Annotate.h"
+#include "CerrCapture.h"
+#include "DetectOptions.h"
 #include "FrameSource.h"
 #include "JsonlWriter.h"
-#include "DetectOptions.h"
 #include "OutputFolder.h"
-#include "user_error.h"
+#include "ToolExit.h"
 
 #include "ZORCustomHMD.h"
 
@@ -54,7 +54,7 @@ public:
     explicit Detector(const Options& options) : plugin_(library_) {
         std::error_code error;
         if (!fs::is_directory(options.modelDirectory, error)) {
-            throw UserError("model folder not found: " + options.modelDirectory);
+            throw tools::UserError("model folder not found: " + options.modelDirectory);
         }
         std::string labelMap;
         bool loaded = false;
@@ -65,8 +65,9 @@ public:
             reason = capture.text();
         }
         if (!loaded) {
-            throw UserError("cannot load the model in " + options.modelDirectory +
-                            (reason.empty() ? std::string(" (Initialize returned false)") : " (" + reason + ")"));
+            throw tools::UserError(
+                "cannot load the model in " + options.modelDirectory +
+                (reason.empty() ? std::string(" (Initialize returned false)") : " (" + reason + ")"));
         }
         plugin_.OptimizeModel(true);  // the fastest target available; the default one otherwise
     }
@@ -151,7 +152,7 @@ std::string counted(long count, const std::string& noun) {
 void checkFoldersDiffer(const fs::path& input, const fs::path& output) {
     std::error_code error;
     if (fs::is_directory(input, error) && fs::exists(output, error) && fs::equivalent(input, output, error)) {
-        throw UserError("the output folder must not be the input folder " + input.string());
+        throw tools::UserError("the output folder must not be the input folder " + input.string());
     }
 }
 
@@ -218,7 +219,7 @@ int run(const Options& options) {
     writeImage(output.stage("contact-sheet.png"), sheet.render(title.str()));
     output.commit();
     std::cout << "helmet-detect: " << summary << "; results in " << output.path().string() << "\n";
-    return 0;
+    return tools::kExitDone;
 }
 
 }  // namespace
@@ -229,14 +230,9 @@ int main(int argc, char** argv) {
     // OpenCV's own warnings (video back ends probing a file) would add lines
     // to the single line a user error gives.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-    try {
-        const std::optional<zor::detect::Options> options = zor::detect::parseOptions(argc, argv, HELMET_DETECT_DEFAULT_MODEL);
-        return options ? zor::detect::run(*options) : 0;
-    } catch (const zor::detect::UserError& error) {
-        std::cerr << "helmet-detect: " << error.what() << std::endl;
-        return 2;
-    } catch (const std::exception& error) {
-        std::cerr << "helmet-detect: " << error.what() << std::endl;
-        return 1;
-    }
+    return zor::tools::runToolMain("helmet-detect", [&] {
+        const std::optional<zor::detect::Options> options =
+            zor::detect::parseOptions(argc, argv, HELMET_DETECT_DEFAULT_MODEL);
+        return options ? zor::detect::run(*options) : zor::tools::kExitDone;
+    });
 }

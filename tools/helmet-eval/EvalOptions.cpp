@@ -1,71 +1,16 @@
 #include "EvalOptions.h"
 
-#include "UserError.h"
+#include "CommandLine.h"
 
-#include <algorithm>
-#include <array>
-#include <charconv>
 #include <iostream>
-#include <map>
-#include <string_view>
 
 namespace zor::eval {
 
 namespace {
 
-constexpr std::array<std::string_view, 14> kValueOptions{
-    "model",     "images", "video",  "labels", "classes", "exclude", "detect-threshold",
-    "threshold", "iou",    "camera", "frames", "json",    "curves",  "optimize"};
-constexpr std::array<std::string_view, 3> kHelpOptions{"help", "h", "?"};
-
-bool contains(const auto& list, std::string_view name) {
-    return std::find(list.begin(), list.end(), name) != list.end();
-}
-
-// Name -> value; "--optimize" alone is "--optimize=true".
-std::map<std::string, std::string> collect(int argc, const char* const* argv, bool& help) {
-    std::map<std::string, std::string> values;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument.size() < 2 || argument[0] != '-') {
-            throw UserError("unexpected argument '" + std::string(argument) + "' (see --help)");
-        }
-        const std::string_view stripped = argument.substr(argument[1] == '-' ? 2 : 1);
-        const std::size_t equals = stripped.find('=');
-        const std::string name(stripped.substr(0, equals));
-        if (contains(kHelpOptions, name) && equals == std::string_view::npos) {
-            help = true;
-            continue;
-        }
-        if (!contains(kValueOptions, name)) {
-            throw UserError("unknown option '" + std::string(argument) + "' (see --help)");
-        }
-        std::string value;
-        if (equals != std::string_view::npos) {
-            value = std::string(stripped.substr(equals + 1));
-        } else if (name == "optimize") {
-            value = "true";
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            throw UserError("option --" + name + " needs a value (see --help)");
-        }
-        if (!values.emplace(name, value).second) {
-            throw UserError("option --" + name + " is given twice");
-        }
-    }
-    return values;
-}
-
-template <typename Number>
-Number parseNumber(const std::string& text, const std::string& option) {
-    Number value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        throw UserError("--" + option + " '" + text + "' is not a number");
-    }
-    return value;
-}
+const tools::OptionTable kOptions{{"model", "images", "video", "labels", "classes", "exclude", "detect-threshold",
+                                   "threshold", "iou", "camera", "frames", "json", "curves"},
+                                  {"optimize"}};
 
 void printUsage(const std::string& defaultModelDirectory) {
     std::cout << "helmet-eval: scores a ZORCustomHMD detector against labelled images or a labelled video.\n"
@@ -96,77 +41,57 @@ void printUsage(const std::string& defaultModelDirectory) {
 }  // namespace
 
 std::optional<Options> parseOptions(int argc, const char* const* argv, const std::string& defaultModelDirectory) {
-    bool help = false;
-    std::map<std::string, std::string> values = collect(argc, argv, help);
-    if (help) {
+    const tools::Arguments arguments = tools::Arguments::parse(argc, argv, kOptions);
+    if (arguments.helpRequested()) {
         printUsage(defaultModelDirectory);
         return std::nullopt;
     }
-    const auto take = [&values](const std::string& name, std::string& target) {
-        if (const auto found = values.find(name); found != values.end()) {
-            target = found->second;
-        }
-    };
     Options options;
-    options.modelDirectory = defaultModelDirectory;
-    take("model", options.modelDirectory);
-    take("images", options.imagesFolder);
-    take("video", options.video);
-    take("labels", options.labelsFile);
-    take("classes", options.classMap);
-    take("exclude", options.excludeFile);
-    take("camera", options.cameraId);
-    take("json", options.jsonFile);
-    take("curves", options.curvesFolder);
-    if (values.count("detect-threshold")) {
-        options.detectThreshold = parseNumber<float>(values["detect-threshold"], "detect-threshold");
-    }
-    if (values.count("threshold")) {
-        options.threshold = parseNumber<double>(values["threshold"], "threshold");
-    }
-    if (values.count("iou")) {
-        options.iou = parseNumber<double>(values["iou"], "iou");
-    }
-    if (values.count("frames")) {
-        options.frameLimit = parseNumber<long>(values["frames"], "frames");
-    }
-    if (values.count("optimize")) {
-        const std::string& flag = values["optimize"];
-        if (flag != "true" && flag != "false" && flag != "1" && flag != "0") {
-            throw UserError("--optimize takes no value (or true/false)");
-        }
-        options.optimize = flag == "true" || flag == "1";
-    }
+    options.modelDirectory = arguments.text("model", defaultModelDirectory);
+    options.imagesFolder = arguments.text("images");
+    options.video = arguments.text("video");
+    options.labelsFile = arguments.text("labels");
+    options.classMap = arguments.text("classes");
+    options.excludeFile = arguments.text("exclude");
+    options.cameraId = arguments.text("camera", options.cameraId);
+    options.jsonFile = arguments.text("json");
+    options.curvesFolder = arguments.text("curves");
+    options.detectThreshold = arguments.number("detect-threshold", options.detectThreshold, 0.0f, 1.0f);
+    options.threshold = arguments.number("threshold", options.threshold, 0.0, 1.0);
+    options.iou = arguments.number("iou", options.iou, 0.0, 1.0);
+    options.frameLimit = arguments.number("frames", options.frameLimit, 0L, 1'000'000'000L);
+    options.optimize = arguments.flag("optimize");
 
     if (options.imagesFolder.empty() == options.video.empty()) {
-        throw UserError("give exactly one of --images DIR and --video FILE (see --help)");
+        throw tools::UserError("give exactly one of --images DIR and --video FILE (see --help)");
     }
     if (!options.video.empty() && options.labelsFile.empty()) {
-        throw UserError("--video needs --labels FILE with its ground truth");
+        throw tools::UserError("--video needs --labels FILE with its ground truth");
     }
     if (options.video.empty() && !options.labelsFile.empty()) {
-        throw UserError("--labels goes with --video; an image folder keeps its labels in labels/");
+        throw tools::UserError("--labels goes with --video; an image folder keeps its labels in labels/");
     }
     if (!options.video.empty() && !options.excludeFile.empty()) {
-        throw UserError("--exclude applies to an image folder only");
+        throw tools::UserError("--exclude applies to an image folder only");
     }
     if (options.modelDirectory.empty() || options.cameraId.empty()) {
-        throw UserError("--model and --camera need a value");
+        throw tools::UserError("--model and --camera need a value");
     }
     if (!(options.detectThreshold >= 0.0f && options.detectThreshold <= 1.0f)) {
-        throw UserError("--detect-threshold must be between 0 and 1");
+        throw tools::UserError("--detect-threshold must be between 0 and 1");
     }
     if (!(options.threshold >= 0.0 && options.threshold <= 1.0)) {
-        throw UserError("--threshold must be between 0 and 1");
+        throw tools::UserError("--threshold must be between 0 and 1");
     }
     if (static_cast<float>(options.threshold) < options.detectThreshold) {
-        throw UserError("--threshold must not be below --detect-threshold: the detector drops what lies below it");
+        throw tools::UserError(
+            "--threshold must not be below --detect-threshold: the detector drops what lies below it");
     }
     if (!(options.iou > 0.0 && options.iou <= 1.0)) {
-        throw UserError("--iou must be above 0 and at most 1");
+        throw tools::UserError("--iou must be above 0 and at most 1");
     }
     if (options.frameLimit < 0) {
-        throw UserError("--frames must be 0 (all) or a positive count");
+        throw tools::UserError("--frames must be 0 (all) or a positive count");
     }
     return options;
 }

@@ -26,7 +26,7 @@ struct Options {
 inline constexpr const char* defaultClassMap = "0:helmet,1:head";
 
 // Options take "--name=value" or "--name value". Returns nothing after
-// printing the usage for --help; throws UserError for anything unusable.
+// printing the usage for --help; throws tools::UserError for anything unusable.
 std::optional<Options> parseOptions(int argc, const char* const* argv, const std::string& defaultModelDirectory);
 
 }  // namespace zor::eval

@@ -3,7 +3,7 @@
 #include "ClassMap.h"
 #include "LabelledData.h"
 #include "PluginDetector.h"
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <chrono>
 #include <cstdio>
@@ -70,7 +70,7 @@ EvalReport runEvaluation(const Options& options, bool showProgress) {
     PluginDetector detector(options.modelDirectory, options.detectThreshold, options.optimize);
     const std::vector<std::string> labels = parseLabelMap(detector.labelMap());
     if (labels.empty()) {
-        throw UserError("Initialize gave an empty label map for " + options.modelDirectory);
+        throw tools::UserError("Initialize gave an empty label map for " + options.modelDirectory);
     }
     checkClassMap(classes, labels);
 
@@ -94,7 +94,7 @@ EvalReport runEvaluation(const Options& options, bool showProgress) {
     }
     progress.finish(evaluator.images());
     if (evaluator.images() == 0) {
-        throw UserError("nothing to score in " + data->description());
+        throw tools::UserError("nothing to score in " + data->description());
     }
 
     EvalReport report;

@@ -24,7 +24,7 @@ struct EvalReport {
     double meanAp50to95 = undefined;
 };
 
-// Throws UserError for an unusable model, class map or input, and
+// Throws tools::UserError for an unusable model, class map or input, and
 // std::runtime_error when the run itself fails. Progress goes to standard
 // error when `showProgress`.
 EvalReport runEvaluation(const Options& options, bool showProgress);

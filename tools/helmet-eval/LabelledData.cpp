@@ -1,34 +1,19 @@
 #include "LabelledData.h"
 
 #include "ExcludeList.h"
+#include "MediaInput.h"
 #include "RendererLabels.h"
-#include "UserError.h"
+#include "ToolExit.h"
 #include "YoloLabels.h"
 
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
-
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <filesystem>
-#include <string_view>
 
 namespace zor::eval {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::array<std::string_view, 11> kImageExtensions{".png",  ".jpg", ".jpeg", ".bmp", ".tif", ".tiff",
-                                                            ".webp", ".ppm", ".pgm",  ".pnm", ".jp2"};
-
-bool isImageFile(const fs::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return std::find(kImageExtensions.begin(), kImageExtensions.end(), extension) != kImageExtensions.end();
-}
 
 std::string counted(long count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
@@ -40,31 +25,24 @@ public:
         std::error_code error;
         const fs::path images = root_ / "images";
         if (!fs::is_directory(images, error)) {
-            throw UserError("no images/ folder in " + root_.string());
+            throw tools::UserError("no images/ folder in " + root_.string());
         }
         ExcludeList exclude;
         if (!options.excludeFile.empty()) {
             exclude = ExcludeList::read(options.excludeFile);
         }
-        for (const auto& entry : fs::directory_iterator(images, error)) {
-            if (entry.is_regular_file(error) && isImageFile(entry.path())) {
-                if (exclude.excludes(entry.path())) {
-                    ++excluded_;
-                } else {
-                    files_.push_back(entry.path());
-                }
+        for (const fs::path& file : tools::listImages(images)) {
+            if (exclude.excludes(file)) {
+                ++excluded_;
+            } else {
+                files_.push_back(file);
             }
         }
-        if (error) {
-            throw UserError("cannot list " + images.string() + ": " + error.message());
-        }
-        std::sort(files_.begin(), files_.end(),
-                  [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
         if (options.frameLimit > 0 && static_cast<long>(files_.size()) > options.frameLimit) {
             files_.resize(static_cast<std::size_t>(options.frameLimit));
         }
         if (files_.empty()) {
-            throw UserError("no images to score in " + images.string());
+            throw tools::UserError("no images to score in " + images.string());
         }
     }
 
@@ -73,14 +51,7 @@ public:
             return false;
         }
         const fs::path& file = files_[at_];
-        cv::Mat image;
-        try {
-            image = cv::imread(file.string(), cv::IMREAD_COLOR);
-        } catch (const cv::Exception&) {
-        }
-        if (image.empty()) {
-            throw UserError("cannot read the image " + file.string());
-        }
+        const cv::Mat image = tools::readImage(file);
         frame.index = static_cast<long>(at_++);
         frame.name = file.filename().string();
         frame.truths = readYoloLabels(root_ / "labels" / (file.stem().string() + ".txt"), image.size(), classes_);
@@ -109,19 +80,9 @@ public:
         : path_(options.video),
           labelsFile_(options.labelsFile),
           labels_(readRendererLabels(options.labelsFile, classes)),
-          limit_(options.frameLimit) {
-        std::error_code error;
-        if (!fs::is_regular_file(path_, error)) {
-            throw UserError("video not found: " + path_);
-        }
-        try {
-            capture_.open(path_);
-        } catch (const cv::Exception&) {
-        }
-        if (!capture_.isOpened()) {
-            throw UserError("cannot open the video " + path_);
-        }
-        frameCount_ = std::max(0L, static_cast<long>(capture_.get(cv::CAP_PROP_FRAME_COUNT)));
+          limit_(options.frameLimit),
+          reader_(options.video) {
+        frameCount_ = reader_.frameCount();
         if (limit_ > 0 && (frameCount_ == 0 || frameCount_ > limit_)) {
             frameCount_ = limit_;
         }
@@ -132,10 +93,7 @@ public:
             return false;
         }
         cv::Mat image;
-        if (!capture_.read(image) || image.empty()) {
-            if (read_ == 0) {
-                throw UserError("cannot read a frame of the video " + path_);
-            }
+        if (!reader_.read(image)) {
             return false;
         }
         frame.index = read_++;
@@ -154,7 +112,7 @@ private:
     std::string labelsFile_;
     FrameLabels labels_;
     long limit_;
-    cv::VideoCapture capture_;
+    tools::VideoReader reader_;
     long frameCount_ = 0;
     long read_ = 0;
 };

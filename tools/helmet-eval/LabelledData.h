@@ -24,7 +24,7 @@ struct LabelledFrame {
 class LabelledData {
 public:
     virtual ~LabelledData() = default;
-    // False at the end. Throws UserError for an unreadable image or label file.
+    // False at the end. Throws tools::UserError for an unreadable image or label file.
     virtual bool next(LabelledFrame& frame) = 0;
     // Frames or images it will give; 0 when not known beforehand.
     virtual long expectedFrames() const = 0;
@@ -34,7 +34,7 @@ public:
     virtual long excluded() const { return 0; }
 };
 
-// Opens the folder or video of `options` with its class map; throws UserError
+// Opens the folder or video of `options` with its class map; throws tools::UserError
 // when it cannot be used.
 std::unique_ptr<LabelledData> openLabelledData(const Options& options, const ClassMap& classes);
 

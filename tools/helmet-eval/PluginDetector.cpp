@@ -1,7 +1,7 @@
 #include "PluginDetector.h"
 
 #include "CerrCapture.h"
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <filesystem>
 #include <stdexcept>
@@ -13,7 +13,7 @@ using zor::tools::CerrCapture;
 PluginDetector::PluginDetector(const std::string& modelDirectory, float threshold, bool optimize) : plugin_(library_) {
     std::error_code error;
     if (!std::filesystem::is_directory(modelDirectory, error)) {
-        throw UserError("model folder not found: " + modelDirectory);
+        throw tools::UserError("model folder not found: " + modelDirectory);
     }
     bool loaded = false;
     std::string reason;
@@ -23,8 +23,8 @@ PluginDetector::PluginDetector(const std::string& modelDirectory, float threshol
         reason = capture.text();
     }
     if (!loaded) {
-        throw UserError("cannot load the model in " + modelDirectory +
-                        (reason.empty() ? std::string(" (Initialize returned false)") : " (" + reason + ")"));
+        throw tools::UserError("cannot load the model in " + modelDirectory +
+                               (reason.empty() ? std::string(" (Initialize returned false)") : " (" + reason + ")"));
     }
     if (optimize && !plugin_.OptimizeModel(true)) {
         plugin_.Destroy();

@@ -11,7 +11,7 @@ namespace zor::eval {
 
 class PluginDetector {
 public:
-    // Throws UserError when the folder is missing or Initialize returns false.
+    // Throws tools::UserError when the folder is missing or Initialize returns false.
     PluginDetector(const std::string& modelDirectory, float threshold, bool optimize);
     ~PluginDetector();
     PluginDetector(const PluginDetector&) = delete;

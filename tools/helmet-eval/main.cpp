@@ -5,7 +5,7 @@
 #include "EvalOptions.h"
 #include "EvalRun.h"
 #include "Report.h"
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <opencv2/core/utils/logger.hpp>
 
@@ -36,12 +36,12 @@ void checkOutputs(const zor::eval::Options& options) {
     if (!options.jsonFile.empty()) {
         const fs::path parent = fs::absolute(options.jsonFile, error).parent_path();
         if (!fs::is_directory(parent, error)) {
-            throw zor::eval::UserError("no folder for the JSON file " + options.jsonFile);
+            throw zor::tools::UserError("no folder for the JSON file " + options.jsonFile);
         }
     }
     if (!options.curvesFolder.empty() && !fs::is_directory(options.curvesFolder, error) &&
         !fs::create_directories(options.curvesFolder, error)) {
-        throw zor::eval::UserError("cannot create the curves folder " + options.curvesFolder);
+        throw zor::tools::UserError("cannot create the curves folder " + options.curvesFolder);
     }
 }
 
@@ -60,7 +60,7 @@ int run(const zor::eval::Options& options) {
     if (!options.curvesFolder.empty()) {
         zor::eval::writeCurves(options.curvesFolder, report.classes, report.threshold);
     }
-    return 0;
+    return zor::tools::kExitDone;
 }
 
 }  // namespace
@@ -69,14 +69,9 @@ int main(int argc, char** argv) {
     // OpenCV's own warnings (video back ends probing a file) would add lines
     // to the single line an error gives.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-    try {
-        const std::optional<zor::eval::Options> options = zor::eval::parseOptions(argc, argv, HELMET_EVAL_DEFAULT_MODEL);
-        return options ? run(*options) : 0;
-    } catch (const zor::eval::UserError& error) {
-        std::cerr << "helmet-eval: " << error.what() << std::endl;
-        return 2;
-    } catch (const std::exception& error) {
-        std::cerr << "helmet-eval: " << error.what() << std::endl;
-        return 1;
-    }
+    return zor::tools::runToolMain("helmet-eval", [&] {
+        const std::optional<zor::eval::Options> options =
+            zor::eval::parseOptions(argc, argv, HELMET_EVAL_DEFAULT_MODEL);
+        return options ? run(*options) : zor::tools::kExitDone;
+    });
 }

@@ -1,6 +1,6 @@
 #include "ClassMap.h"
 
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <algorithm>
 #include <charconv>
@@ -42,10 +42,10 @@ ClassMap parseClassMap(std::string_view text) {
         int id = -1;
         const auto [end, error] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
         if (idText.empty() || error != std::errc() || end != idText.data() + idText.size() || id < 0 || name.empty()) {
-            throw UserError("class map item '" + std::string(item) + "' is not ID:NAME, e.g. 0:helmet");
+            throw tools::UserError("class map item '" + std::string(item) + "' is not ID:NAME, e.g. 0:helmet");
         }
         if (!classes.emplace(id, std::string(name)).second) {
-            throw UserError("class map gives class " + std::to_string(id) + " twice");
+            throw tools::UserError("class map gives class " + std::to_string(id) + " twice");
         }
     }
     return classes;
@@ -68,8 +68,8 @@ void checkClassMap(const ClassMap& classes, const std::vector<std::string>& dete
             for (const std::string& detectorClass : detectorClasses) {
                 known += (known.empty() ? "" : ",") + detectorClass;
             }
-            throw UserError("class map names '" + name + "' (class " + std::to_string(id) +
-                            "), which the detector's label map '" + known + "' does not have");
+            throw tools::UserError("class map names '" + name + "' (class " + std::to_string(id) +
+                                   "), which the detector's label map '" + known + "' does not have");
         }
     }
 }

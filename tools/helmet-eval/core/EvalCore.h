@@ -10,5 +10,5 @@
 #include "ExcludeList.h"
 #include "Matching.h"
 #include "RendererLabels.h"
-#include "UserError.h"
+#include "ToolExit.h"
 #include "YoloLabels.h"

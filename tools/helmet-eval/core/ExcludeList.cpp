@@ -1,6 +1,6 @@
 #include "ExcludeList.h"
 
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <algorithm>
 #include <fstream>
@@ -27,7 +27,7 @@ ExcludeList ExcludeList::parse(std::istream& in) {
 ExcludeList ExcludeList::read(const std::filesystem::path& file) {
     std::ifstream in(file);
     if (!in) {
-        throw UserError("cannot read the exclusion list " + file.string());
+        throw tools::UserError("cannot read the exclusion list " + file.string());
     }
     return parse(in);
 }

@@ -15,7 +15,7 @@ public:
 
     // Blank lines and '#' lines are skipped; '\' separators count as '/'.
     static ExcludeList parse(std::istream& in);
-    // Throws UserError when the file cannot be read.
+    // Throws tools::UserError when the file cannot be read.
     static ExcludeList read(const std::filesystem::path& file);
 
     bool excludes(const std::filesystem::path& image) const;

@@ -1,7 +1,7 @@
 #include "RendererLabels.h"
 
 #include "TextLines.h"
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <algorithm>
 #include <fstream>
@@ -28,7 +28,8 @@ FrameLabels parseRendererLabels(std::istream& in, const ClassMap& classes, const
             wellFormed = numbers[i].has_value();
         }
         if (!wellFormed || *numbers[2] < 0.0 || *numbers[3] < 0.0) {
-            throw UserError(source + ":" + std::to_string(lineNumber) + ": not 'frame class cx cy w h': " + line);
+            throw tools::UserError(source + ":" + std::to_string(lineNumber) +
+                                   ": not 'frame class cx cy w h': " + line);
         }
         const auto mapped = classes.find(static_cast<int>(std::min<long>(*classId, std::numeric_limits<int>::max())));
         if (mapped == classes.end()) {
@@ -44,7 +45,7 @@ FrameLabels parseRendererLabels(std::istream& in, const ClassMap& classes, const
 FrameLabels readRendererLabels(const std::filesystem::path& file, const ClassMap& classes) {
     std::ifstream in(file);
     if (!in) {
-        throw UserError("cannot read the labels file " + file.string());
+        throw tools::UserError("cannot read the labels file " + file.string());
     }
     return parseRendererLabels(in, classes, file.string());
 }

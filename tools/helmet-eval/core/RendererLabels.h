@@ -16,7 +16,7 @@ namespace zor::eval {
 // Frame index -> its objects; frames without a line have none.
 using FrameLabels = std::map<long, std::vector<LabelledBox>>;
 
-// Classes missing from `classes` are left out. Throws UserError naming
+// Classes missing from `classes` are left out. Throws tools::UserError naming
 // `source` and the line for anything malformed.
 FrameLabels parseRendererLabels(std::istream& in, const ClassMap& classes, const std::string& source);
 

@@ -1,7 +1,7 @@
 #include "YoloLabels.h"
 
 #include "TextLines.h"
-#include "UserError.h"
+#include "ToolExit.h"
 
 #include <algorithm>
 #include <fstream>
@@ -59,8 +59,8 @@ std::vector<LabelledBox> parseYoloLabels(std::istream& in, cv::Size imageSize, c
         const std::optional<cv::Rect2d> box =
             numbers.size() + 1 == words.size() ? normalisedBox(numbers) : std::nullopt;
         if (!classId || *classId < 0 || !box) {
-            throw UserError(source + ":" + std::to_string(lineNumber) +
-                            ": not 'class cx cy w h' or 'class x1 y1 x2 y2 x3 y3 ...': " + line);
+            throw tools::UserError(source + ":" + std::to_string(lineNumber) +
+                                   ": not 'class cx cy w h' or 'class x1 y1 x2 y2 x3 y3 ...': " + line);
         }
         const auto mapped = classes.find(static_cast<int>(std::min<long>(*classId, std::numeric_limits<int>::max())));
         if (mapped == classes.end()) {
@@ -80,7 +80,7 @@ std::vector<LabelledBox> readYoloLabels(const std::filesystem::path& file, cv::S
     }
     std::ifstream in(file);
     if (!in) {
-        throw UserError("cannot read " + file.string());
+        throw tools::UserError("cannot read " + file.string());
     }
     return parseYoloLabels(in, imageSize, classes, file.string());
 }

@@ -17,7 +17,7 @@ namespace zor::eval {
 // Reads "class cx cy w h" lines and polygon lines "class x1 y1 x2 y2 x3 y3 ..."
 // (the polygon becomes its bounding box), scaled to `imageSize` pixels.
 // Classes missing from `classes` are left out; blank lines are skipped.
-// Throws UserError naming `source` and the line for anything malformed.
+// Throws tools::UserError naming `source` and the line for anything malformed.
 std::vector<LabelledBox> parseYoloLabels(std::istream& in, cv::Size imageSize, const ClassMap& classes,
                                          const std::string& source);
 

@@ -1,82 +1,13 @@
-// Shared by the helmet-detect tests: scratch folders, running the command and
-// a small strict JSON reader (independent of the command's writer).
+// A small strict JSON reader for tests, independent of the tools' writer.
 #pragma once
 
-#include "ScratchFolder.h"
-
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cctype>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace zor::test {
-
-namespace fs = std::filesystem;
-
-
-inline std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        result.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
-    return result;
-}
-
-struct ToolRun {
-    int status = -1;  // exit status; -1 when it did not exit normally
-    std::string out;
-    std::string err;
-};
-
-// Runs helmet-detect with `arguments`; its standard output and error go to
-// files in `scratch`, so standard error is not a terminal.
-inline ToolRun runTool(const std::vector<std::string>& arguments, const fs::path& scratch) {
-    const fs::path outFile = scratch / "tool-stdout.txt";
-    const fs::path errFile = scratch / "tool-stderr.txt";
-    std::vector<std::string> command{HELMET_DETECT_PROGRAM};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : command) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        throw std::runtime_error("cannot start " + command[0]);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ToolRun run;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readFile(outFile);
-    run.err = readFile(errFile);
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return run;
-}
 
 // A JSON value. Numbers keep their text so that tests can read them back as
 // float or double without a detour.

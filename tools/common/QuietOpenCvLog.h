@@ -4,7 +4,7 @@
 
 #include <opencv2/core/utils/logger.hpp>
 
-namespace zor::detect {
+namespace zor::tools {
 
 class QuietOpenCvLog {
 public:
@@ -17,4 +17,4 @@ private:
     cv::utils::logging::LogLevel previous_;
 };
 
-}  // namespace zor::detect
+}  // namespace zor::tools
