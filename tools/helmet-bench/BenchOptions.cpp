@@ -16,8 +16,8 @@ constexpr int maxCameras = 64;
 
 // Options that take no value.
 constexpr std::array<std::string_view, 5> flagNames{"help", "h", "usage", "?", "optimize"};
-constexpr std::array<std::string_view, 9> valueNames{"model",  "video",     "synthetic",      "frames", "cameras",
-                                                     "warmup", "threshold", "opencv-threads", "json"};
+constexpr std::array<std::string_view, 10> valueNames{"model",  "video",     "synthetic",      "frames", "cameras",
+                                                      "warmup", "threshold", "opencv-threads", "json",   "latencies"};
 
 bool isFlag(std::string_view name) {
     return std::find(flagNames.begin(), flagNames.end(), name) != flagNames.end();
@@ -52,7 +52,8 @@ std::string keysFor(const BenchOptions& defaults) {
            " | confidence threshold passed to Initialize}"
            "{optimize       |       | call OptimizeModel(true) before the first call}"
            "{opencv-threads |       | cv::setNumThreads(N) before the run (default: OpenCV's own choice)}"
-           "{json           |       | also write the figures to this JSON file}";
+           "{json           |       | also write the figures to this JSON file}"
+           "{latencies      |       | also write each measured call's latency in ms to this file, one a line}";
 }
 
 // Splits "--name=value" / "-name" into the bare name; empty for a non-option.
@@ -203,6 +204,9 @@ CommandLine parseCommandLine(int argc, const char* const argv[], const BenchOpti
     }
     if (parser.has("json")) {
         options.jsonPath = parser.get<std::string>("json");
+    }
+    if (parser.has("latencies")) {
+        options.latenciesPath = parser.get<std::string>("latencies");
     }
     return result;
 }

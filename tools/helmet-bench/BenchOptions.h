@@ -17,9 +17,10 @@ struct BenchOptions {
     int cameras = 1;                    // threads sharing one detector
     int warmupPerCamera = 5;            // unmeasured calls per camera before the measured ones
     float threshold = 0.6f;
-    bool optimize = false;           // OptimizeModel(true) before the first call
-    int opencvThreads = 0;           // cv::setNumThreads before the run; 0: OpenCV's default
-    std::filesystem::path jsonPath;  // empty: no JSON report
+    bool optimize = false;                // OptimizeModel(true) before the first call
+    int opencvThreads = 0;                // cv::setNumThreads before the run; 0: OpenCV's default
+    std::filesystem::path jsonPath;       // empty: no JSON report
+    std::filesystem::path latenciesPath;  // empty: no per-call latencies file
 };
 
 struct CommandLine {

@@ -49,18 +49,16 @@ struct CameraResult {
     std::exception_ptr failure;
 };
 
-// The value of ConfigureParameters' entry `name`, or empty.
-std::string parameterValue(IZORCustomClass& detector, const std::string& name) {
+// ConfigureParameters' text entries as name/value pairs; none when it fails.
+std::vector<std::pair<std::string, std::string>> parameterEntries(IZORCustomClass& detector) {
     CustomParams params;
-    if (!detector.ConfigureParameters(params)) {
-        return {};
-    }
-    for (const ParamTextEntry& entry : params.textEntries) {
-        if (entry.text1 == name) {
-            return entry.text2;
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (detector.ConfigureParameters(params)) {
+        for (const ParamTextEntry& entry : params.textEntries) {
+            entries.emplace_back(entry.text1, entry.text2);
         }
     }
-    return {};
+    return entries;
 }
 
 // Shared by the camera threads of one run; lives on runBenchmark's stack.
@@ -206,7 +204,12 @@ BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bo
         report.optimizeAccepted = plugin.OptimizeModel(true);
         report.optimizeMs = millisecondsBetween(before, Clock::now());
     }
-    report.backend = parameterValue(plugin, "backend");
+    report.parameters = parameterEntries(plugin);
+    for (const auto& [name, value] : report.parameters) {
+        if (name == "backend") {
+            report.backend = value;
+        }
+    }
 
     before = Clock::now();
     plugin.RunInference(frames.frames.front(), "camera-0");
@@ -232,6 +235,7 @@ BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bo
         report.warmup = summarize(std::move(warmupMs));
     }
     report.measuredFrames = measuredMs.size();
+    report.latenciesMs = measuredMs;
     report.latency = summarize(std::move(measuredMs));
     report.wallSeconds = millisecondsBetween(measuredStart, measuredEnd) / 1000.0;
     report.residentAfterRunMb = currentResidentMegabytes();

@@ -122,6 +122,11 @@ void writeJson(std::ostream& out, const BenchReport& r) {
         << "  \"model\": " << jsonString(r.model) << ",\n"
         << "  \"labels\": " << jsonString(r.labels) << ",\n"
         << "  \"backend\": " << jsonString(r.backend) << ",\n"
+        << "  \"parameters\": {";
+    for (std::size_t i = 0; i < r.parameters.size(); ++i) {
+        out << (i ? ", " : "") << jsonString(r.parameters[i].first) << ": " << jsonString(r.parameters[i].second);
+    }
+    out << "},\n"
         << "  \"source\": " << jsonString(r.source) << ",\n"
         << "  \"frame_width\": " << r.frameWidth << ",\n"
         << "  \"frame_height\": " << r.frameHeight << ",\n"
@@ -154,6 +159,12 @@ void writeJson(std::ostream& out, const BenchReport& r) {
         << "  \"rss_before_initialize_mb\": " << jsonNumber(r.residentBeforeInitializeMb) << ",\n"
         << "  \"rss_after_run_mb\": " << jsonNumber(r.residentAfterRunMb) << "\n"
         << "}\n";
+}
+
+void writeLatencies(std::ostream& out, const BenchReport& r) {
+    for (const double milliseconds : r.latenciesMs) {
+        out << jsonNumber(milliseconds) << '\n';
+    }
 }
 
 }  // namespace hbench

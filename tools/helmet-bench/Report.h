@@ -7,6 +7,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace hbench {
 
@@ -16,6 +18,8 @@ struct BenchReport {
     std::string labels;   // as Initialize returned them
     std::string backend;  // from ConfigureParameters, when the library names it
     std::string source;   // the frames' description
+    // ConfigureParameters' text entries (name, value), in its order.
+    std::vector<std::pair<std::string, std::string>> parameters;
     int frameWidth = 0;
     int frameHeight = 0;
     std::size_t distinctFrames = 0;
@@ -32,6 +36,7 @@ struct BenchReport {
     double firstCallMs = 0.0;
     std::optional<LatencySummary> warmup;  // absent with --warmup 0
     LatencySummary latency;                // measured calls of all cameras
+    std::vector<double> latenciesMs;       // each measured call, camera after camera
     std::size_t measuredFrames = 0;
     double wallSeconds = 0.0;  // first measured call started to last one ended
     std::size_t detections = 0;
@@ -45,5 +50,8 @@ struct BenchReport {
 
 void printTable(std::ostream& out, const BenchReport& report);
 void writeJson(std::ostream& out, const BenchReport& report);
+
+// One measured call's latency in milliseconds per line, camera after camera.
+void writeLatencies(std::ostream& out, const BenchReport& report);
 
 }  // namespace hbench

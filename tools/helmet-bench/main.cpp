@@ -20,6 +20,27 @@
 #define HELMET_BENCH_DEFAULT_VIDEO "assets/HM2.mp4"
 #endif
 
+namespace {
+
+// Writes `report` with `write` to `path` unless it is empty; false, with a
+// line on standard error, when the file cannot be written.
+bool writeFile(const std::filesystem::path& path, const hbench::BenchReport& report,
+               void (*write)(std::ostream&, const hbench::BenchReport&)) {
+    if (path.empty()) {
+        return true;
+    }
+    std::ofstream file(path, std::ios::trunc);
+    write(file, report);
+    file.close();
+    if (!file) {
+        std::cerr << "helmet-bench: cannot write " << path.string() << '\n';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     hbench::BenchOptions defaults;
     defaults.modelDirectory = HELMET_BENCH_DEFAULT_MODEL;
@@ -46,16 +67,9 @@ int main(int argc, char** argv) {
                                                           : hbench::decodeVideoFrames(options.video, needed);
         const hbench::BenchReport report = hbench::runBenchmark(options, frames, isatty(STDERR_FILENO) == 1);
         hbench::printTable(std::cout, report);
-        if (!options.jsonPath.empty()) {
-            std::ofstream json(options.jsonPath, std::ios::trunc);
-            hbench::writeJson(json, report);
-            json.close();
-            if (!json) {
-                std::cerr << "helmet-bench: cannot write " << options.jsonPath.string() << '\n';
-                return 1;
-            }
-        }
-        return 0;
+        const bool written = writeFile(options.jsonPath, report, hbench::writeJson) &&
+                             writeFile(options.latenciesPath, report, hbench::writeLatencies);
+        return written ? 0 : 1;
     } catch (const hbench::UserError& e) {
         std::cerr << "helmet-bench: " << e.what() << '\n';
         return 2;
