@@ -15,7 +15,8 @@ import subprocess
 import sys
 import tempfile
 
-from devtools_browser import Browser
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from devtools_browser import Browser  # noqa: E402
 
 SECTIONS = ("identity", "contract", "certification", "latency", "accuracy", "contact-sheet", "runs")
 problems = []
