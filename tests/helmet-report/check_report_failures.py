@@ -37,6 +37,7 @@ FAKES = {
         sys.exit(2)
     """,
     "helmet-eval": """
+        open(os.path.join(os.path.dirname(sys.argv[0]), "eval-arguments.txt"), "w").write("\\n".join(args))
         sys.stderr.write("helmet-eval: RunInference threw on frame 3\\n")
         sys.exit(1)
     """,
@@ -113,6 +114,16 @@ class FakeLibrary(unittest.TestCase):
                               self.page], capture_output=True, text=True, timeout=120)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn("Not run: no labelled data (--labels or --images)", self.read_page())
+
+    def test_labelled_images_and_a_class_map_go_to_helmet_eval(self):
+        images = os.path.join(self.folder.name, "photos")
+        os.makedirs(images)
+        self.assertEqual(self.report("--images", images, "--classes", "1:helmet,0:head").returncode, 0)
+        with open(os.path.join(self.programs, "eval-arguments.txt")) as arguments:
+            given = arguments.read().splitlines()
+        self.assertIn("--images\n%s\n" % images, "\n".join(given) + "\n")
+        self.assertIn("--classes\n1:helmet,0:head\n", "\n".join(given) + "\n")
+        self.assertNotIn("--labels", given)
 
     def test_bad_options_are_user_errors_and_write_no_page(self):
         for extra, message in ((["--programs", os.path.join(self.programs, "none")], "no program HelmetDetectionTest"),

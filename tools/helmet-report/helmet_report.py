@@ -45,7 +45,8 @@ def parse_arguments(argv, launcher_dir):
     parser.add_argument("--labels", help="the video's ground truth for helmet-eval (default: assets/HM2-labels.txt "
                         "beside the staged folder, if there)")
     parser.add_argument("--images", help="score this labelled image folder with helmet-eval instead of the video")
-    parser.add_argument("--classes", help="helmet-eval's --classes map for --images, e.g. 1:helmet,0:head")
+    parser.add_argument("--classes", help="helmet-eval's --classes map: dataset class id to the library's class name, "
+                        "e.g. 1:helmet,0:head (default: helmet-eval's)")
     parser.add_argument("--certification", help="the certification program (default: %s among the programs, if "
                         "there)" % CERTIFICATION)
     parser.add_argument("--bench-frames", type=positive, default=300, help="helmet-bench's measured calls "
@@ -155,11 +156,12 @@ class Report:
     def evaluation(self):
         options = self.options
         if options.images:
-            data = ["--images", options.images] + (["--classes", options.classes] if options.classes else [])
+            data = ["--images", options.images]
         elif options.labels:
             data = ["--video", options.video, "--labels", options.labels]
         else:
             return report_sections.accuracy_section(None, None, None, "no labelled data (--labels or --images)")
+        data += ["--classes", options.classes] if options.classes else []
         json_path, curves = os.path.join(self.work, "eval.json"), os.path.join(self.work, "curves")
         frames = ["--frames", options.eval_frames] if options.eval_frames else []
         run = self.run("helmet-eval", [self.program("helmet-eval"), "--model", options.model] + data + frames +

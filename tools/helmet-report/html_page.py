@@ -5,7 +5,7 @@ import base64
 from html import escape
 
 STYLE = """
-body { font: 14px/1.4 sans-serif; margin: 24px auto; max-width: 1100px; color: #222; }
+body { font: 14px/1.4 sans-serif; margin: 24px; max-width: 1100px; color: #222; }
 h1 { font-size: 22px; margin-bottom: 4px; } h2 { font-size: 18px; border-bottom: 1px solid #ccc; margin-top: 28px; }
 table { border-collapse: collapse; margin: 8px 0; } td, th { border: 1px solid #ddd; padding: 3px 8px; text-align: left;
 vertical-align: top; } th { background: #f3f3f3; } td.num { text-align: right; font-variant-numeric: tabular-nums; }
@@ -15,7 +15,7 @@ vertical-align: top; } th { background: #f3f3f3; } td.num { text-align: right; f
 .notrun { color: #666; font-style: italic; } pre { background: #f7f7f7; padding: 6px; white-space: pre-wrap;
 margin: 2px 0; font-size: 12px; } code { font-size: 12px; word-break: break-all; }
 svg.histogram rect.bar { fill: #4a78b5; } svg.histogram .axis { stroke: #333; }
-svg.histogram .marker { stroke: #b00020; fill: #b00020; stroke-dasharray: 4 3; font-size: 11px; }
+svg.histogram line.marker { stroke: #b00020; stroke-dasharray: 4 3; } svg.histogram text.marker { fill: #b00020; }
 svg.histogram text { font-size: 11px; fill: #333; } .curves img { max-width: 48%; margin-right: 1%; }
 img.sheet { max-width: 100%; }
 """
