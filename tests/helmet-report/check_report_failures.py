@@ -115,6 +115,20 @@ class FakeLibrary(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn("Not run: no labelled data (--labels or --images)", self.read_page())
 
+    def test_a_program_that_crashes_after_passing_every_test_fails_the_library(self):
+        write_program(self.programs, "HelmetCertificationTest", """
+            import json
+            path = [a for a in args if a.startswith("--gtest_output=json:")][0].split(":", 1)[1]
+            tests = [{"name": "BoxesLieInsideTheFrame", "result": "COMPLETED", "time": "0.5s"}]
+            json.dump({"testsuites": [{"name": "Certification", "testsuite": tests}]}, open(path, "w"))
+            sys.stdout.flush()
+            os.kill(os.getpid(), 11)
+        """)
+        self.assertEqual(self.report().returncode, 0)
+        page = self.read_page()
+        self.assertIn("Certification program (HelmetCertificationTest): no test failed, but killed by signal 11", page)
+        self.assertIn('<p class="failed">1 passed, 0 failed, 0 skipped (killed by signal 11', page)
+
     def test_labelled_images_and_a_class_map_go_to_helmet_eval(self):
         images = os.path.join(self.folder.name, "photos")
         os.makedirs(images)

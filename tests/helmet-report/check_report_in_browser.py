@@ -84,6 +84,11 @@ def check_sections(dom, work, library, missing_certification):
             check("%s.%s %s" % (suite["name"], test["name"], result) in rows,
                   "contract row %s.%s %s missing" % (suite["name"], test["name"], result))
 
+    contract_passed = all(not test.get("failures") for suite in contract["testsuites"] for test in suite["testsuite"])
+    verdict = re.search(r'<p class="verdict (\w+)">', dom)
+    check(verdict and verdict.group(1) == ("passed" if contract_passed else "failed"),
+          "the verdict does not follow the contract program's results")
+
     certification = text_of(section_html(dom, "certification"))
     check("Not run: no certification program at %s" % missing_certification in certification,
           "the certification section does not say why it did not run: %s" % certification[:200])

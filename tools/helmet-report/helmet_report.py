@@ -117,6 +117,7 @@ class Report:
 
     def __init__(self, options, work):
         self.options, self.work, self.runs, self.failures = options, work, [], []
+        self.certified = False  # whether the certification program ran
 
     def program(self, name):
         return os.path.join(self.options.programs, name)
@@ -133,6 +134,8 @@ class Report:
         suite = gtest_results.read_outcome(json_path, run.stdout)
         if not suite.passed_all:
             self.failures.append("%s: %s" % (title, suite.problem or "%d failed" % suite.count("failed")))
+        elif not run.succeeded:  # e.g. the library crashed the program after its last test
+            self.failures.append("%s: no test failed, but %s" % (title, run.outcome()))
         return report_sections.tests_section(anchor, title, suite, run)
 
     def certification(self):
@@ -141,6 +144,7 @@ class Report:
         if not os.access(program, os.X_OK):
             return report_sections.tests_section("certification", title, None, None,
                                                  "no certification program at %s (--certification)" % program)
+        self.certified = True
         return self.test_program("certification", title, program)
 
     def bench(self):
@@ -193,7 +197,8 @@ class Report:
         if self.failures:
             verdict = '<p class="verdict failed">The library fails: %s.</p>' % html_page.text("; ".join(self.failures))
         else:
-            verdict = '<p class="verdict passed">The library passed everything that ran.</p>'
+            verdict = '<p class="verdict passed">The library passed everything that ran.%s</p>' % (
+                "" if self.certified else " The certification program did not run.")
         made = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
         header = "<p>%s, made %s.</p>%s" % (html_page.text(library.path or "library unknown"), made, verdict)
         return html_page.page("Helmet detector report", header, sections)

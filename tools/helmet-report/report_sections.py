@@ -41,7 +41,7 @@ def tests_section(anchor, title, suite, run, reason_not_run=""):
     if suite.problem:
         return section(anchor, title, '<p class="failed">%s (%s).</p>%s' % (
             text(suite.problem), text(run.outcome()), run_failure(run, title)))
-    verdict = "passed" if suite.passed_all else "failed"
+    verdict = "passed" if suite.passed_all and run.succeeded else "failed"
     summary = '<p class="%s">%d passed, %d failed, %d skipped (%s).</p>' % (
         verdict, suite.count("passed"), suite.count("failed"), suite.count("skipped"), text(run.outcome()))
     rows = []
