@@ -129,6 +129,12 @@ class FakeLibrary(unittest.TestCase):
         self.assertIn("Certification program (HelmetCertificationTest): no test failed, but killed by signal 11", page)
         self.assertIn('<p class="failed">1 passed, 0 failed, 0 skipped (killed by signal 11', page)
 
+    def test_a_program_past_the_time_limit_is_stopped_and_reported(self):
+        write_program(self.programs, "helmet-detect", "import time; time.sleep(60)")
+        run = self.report("--timeout", "1")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("helmet-detect did not finish: stopped after 1 s (time limit).", self.read_page())
+
     def test_labelled_images_and_a_class_map_go_to_helmet_eval(self):
         images = os.path.join(self.folder.name, "photos")
         os.makedirs(images)

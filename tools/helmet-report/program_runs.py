@@ -3,7 +3,7 @@
 import os
 import subprocess
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 # GStreamer cannot open the staged video's file name and would warn before
 # OpenCV's own reader opens it (the contract program's own run does the same).
@@ -22,7 +22,6 @@ class ProgramRun:
     stdout: str = ""
     stderr: str = ""
     timed_out: bool = False
-    outputs: dict = field(default_factory=dict)  # name -> path the program was asked to write
 
     @property
     def succeeded(self):
@@ -37,9 +36,9 @@ class ProgramRun:
         return "exit status %d after %.1f s" % (self.exit_code, self.seconds)
 
 
-def run_program(command, cwd, timeout_s, outputs=None):
+def run_program(command, cwd, timeout_s):
     """Runs `command` in `cwd`; its failures are results, only a failed start raises."""
-    run = ProgramRun(command=[str(part) for part in command], outputs=outputs or {})
+    run = ProgramRun(command=[str(part) for part in command])
     started = time.monotonic()
     try:
         finished = subprocess.run(run.command, cwd=cwd, env=RUN_ENVIRONMENT, capture_output=True,

@@ -103,9 +103,9 @@ def contact_sheet_section(sheet_path, run):
     title = "Contact sheet (helmet-detect)"
     if not run.succeeded or not os.path.isfile(sheet_path):
         return section("contact-sheet", title, run_failure(run, "helmet-detect"))
-    summary = run.stdout.strip().splitlines()[-1:] or [""]
-    return section("contact-sheet", title, "<p>%s</p>%s" % (text(summary[0]), image(sheet_path, "contact sheet",
-                                                                                   "sheet")))
+    # helmet-detect's last line, without the (temporary) output folder it names.
+    summary = (run.stdout.strip().splitlines() or [""])[-1].split("; results in ")[0]
+    return section("contact-sheet", title, "<p>%s</p>%s" % (text(summary), image(sheet_path, "contact sheet", "sheet")))
 
 
 def runs_section(runs):
