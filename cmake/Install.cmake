@@ -35,6 +35,13 @@ if(NOT HMD_VENDOR_LIBRARY)
     DESTINATION ${HMD_SHARE_DIR}/models/ZOR_Helmet)
 endif()
 hmd_install_programs(HelmetDetectionTest helmet-bench helmet-detect helmet-eval)
+# helmet-report runs the programs above: its launcher goes beside them, its
+# modules into share/, where the launcher looks for them.
+if(TARGET helmet-bench AND TARGET helmet-detect AND TARGET helmet-eval)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/helmet-report/helmet-report DESTINATION ${CMAKE_INSTALL_BINDIR})
+  file(GLOB report_modules ${PROJECT_SOURCE_DIR}/tools/helmet-report/*.py)
+  install(FILES ${report_modules} DESTINATION ${HMD_SHARE_DIR}/helmet-report)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${HMD_SHARE_DIR})
 
 set(CPACK_PACKAGE_NAME zor-helmet-detection)
@@ -46,5 +53,8 @@ set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYS
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "libopencv-core406, libopencv-imgproc406, libopencv-imgcodecs406, libopencv-videoio406, libopencv-dnn406")
+if(TARGET helmet-bench AND TARGET helmet-detect AND TARGET helmet-eval)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3")  # helmet-report
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 include(CPack)

@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# MinGW-w64 for the Windows syntax check (portability.mingw-syntax).
-bash tools/install-deps.sh g++-mingw-w64-x86-64-posix
+# MinGW-w64 for the Windows syntax check (portability.mingw-syntax), chromium
+# to load the report page (helmet-report.browser).
+bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium
 status=0
 cmake --preset default
 cmake --build --preset default

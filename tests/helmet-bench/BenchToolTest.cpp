@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,14 +31,33 @@ ToolRun runTool(const std::vector<std::string>& arguments, const Scratch& scratc
     return zor::test::runTool(arguments, scratch.path());
 }
 
-// What the library itself finds in one synthetic frame at the tool's default threshold.
-int directDetections(std::string& labels) {
+// What the library itself reports at the tool's default threshold: the
+// detections in one synthetic frame, the label map and ConfigureParameters.
+struct DirectRun {
+    int detections = -1;
+    std::string labels;
+    CustomParams parameters;
+};
+
+DirectRun runDirectly() {
+    DirectRun direct;
     ZORCustomHMD detector;
-    if (!detector.Initialize(testModel.string(), 0.6f, labels)) {
-        return -1;
+    if (!detector.Initialize(testModel.string(), 0.6f, direct.labels)) {
+        return direct;
     }
     const zor::bench::FrameSet frames = zor::bench::makeSyntheticFrames(cv::Size(64, 64), 1);
-    return static_cast<int>(detector.RunInference(frames.frames.front()).size());
+    direct.detections = static_cast<int>(detector.RunInference(frames.frames.front()).size());
+    detector.ConfigureParameters(direct.parameters);
+    return direct;
+}
+
+std::vector<double> readNumbers(const fs::path& path) {
+    std::istringstream text(readFile(path));
+    std::vector<double> numbers;
+    for (double number = 0.0; text >> number;) {
+        numbers.push_back(number);
+    }
+    return numbers;
 }
 
 TEST(SyntheticFrames, AreRepeatableDistinctAndCapped) {
@@ -56,8 +77,9 @@ TEST(SyntheticFrames, AreRepeatableDistinctAndCapped) {
 TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
     Scratch scratch;
     const fs::path json = scratch.path() / "report.json";
+    const fs::path latencies = scratch.path() / "latencies.txt";
     const ToolRun run = runTool({"--model", testModel.string(), "--synthetic=64x64", "--frames", "10", "--cameras", "2",
-                                 "--json", json.string()},
+                                 "--json", json.string(), "--latencies", latencies.string()},
                                 scratch);
     ASSERT_EQ(run.status, 0) << run.err;
     for (const char* row : {"Initialize", "first call", "latency p50", "latency p99", "throughput",
@@ -124,10 +146,10 @@ TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
 
     // The model's output does not depend on the pixels: every frame gives
     // what the library gives for any one frame.
-    std::string labels;
-    const int perFrame = directDetections(labels);
+    const DirectRun direct = runDirectly();
+    const int perFrame = direct.detections;
     ASSERT_GT(perFrame, 0);
-    EXPECT_EQ(static_cast<std::string>(report["labels"]), labels);
+    EXPECT_EQ(static_cast<std::string>(report["labels"]), direct.labels);
     EXPECT_EQ(static_cast<int>(report["detections"]), perFrame * measured);
     EXPECT_DOUBLE_EQ(static_cast<double>(report["detections_per_frame"]), perFrame);
 
@@ -135,6 +157,25 @@ TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
     EXPECT_GT(before, 0.0);
     EXPECT_GT(after, 0.0);
     EXPECT_GE(static_cast<double>(report["peak_rss_mb"]), std::max(before, after));
+
+    // Every entry ConfigureParameters gives, in its order, with its value.
+    const cv::FileNode parameters = report["parameters"];
+    ASSERT_TRUE(parameters.isMap());
+    ASSERT_EQ(parameters.size(), direct.parameters.textEntries.size());
+    ASSERT_GT(parameters.size(), 0u);
+    std::size_t index = 0;
+    for (const cv::FileNode& entry : parameters) {
+        const ParamTextEntry& expected = direct.parameters.textEntries[index++];
+        EXPECT_EQ(entry.name(), expected.text1);
+        EXPECT_EQ(static_cast<std::string>(entry), expected.text2) << expected.text1;
+    }
+
+    // The per-call file holds the very calls the summary describes.
+    const std::vector<double> calls = readNumbers(latencies);
+    ASSERT_EQ(calls.size(), static_cast<std::size_t>(measured));
+    EXPECT_NEAR(*std::min_element(calls.begin(), calls.end()), minimum, 1e-5);
+    EXPECT_NEAR(*std::max_element(calls.begin(), calls.end()), maximum, 1e-5);
+    EXPECT_NEAR(std::accumulate(calls.begin(), calls.end(), 0.0) / measured, mean, 1e-5);
 }
 
 TEST(BenchTool, FailsClearlyWithoutAModelOrWithBadOptions) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zor::bench {
 
@@ -26,6 +28,8 @@ struct DetectorIdentity {
     std::string modelVersion;  // from ConfigureParameters, when the library names it
     std::string backend;       // likewise
     std::string labels;        // as Initialize returned them
+    // ConfigureParameters' text entries (name, value), in its order.
+    std::vector<std::pair<std::string, std::string>> parameters;
 };
 
 }  // namespace zor::bench

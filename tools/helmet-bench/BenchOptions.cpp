@@ -10,9 +10,10 @@ namespace {
 
 constexpr int maxCameras = 64;
 
-const tools::OptionTable kOptions{{"model", "video", "synthetic", "frames", "cameras", "warmup", "threshold",
-                                   "opencv-threads", "json", "repetitions", "compare-library", "compare-model"},
-                                  {"optimize"}};
+const tools::OptionTable kOptions{
+    {"model", "video", "synthetic", "frames", "cameras", "warmup", "threshold", "opencv-threads", "json", "latencies",
+     "repetitions", "compare-library", "compare-model"},
+    {"optimize"}};
 
 BenchOptions readOptions(const tools::Arguments& arguments, const BenchOptions& defaults) {
     BenchOptions options = defaults;
@@ -32,11 +33,15 @@ BenchOptions readOptions(const tools::Arguments& arguments, const BenchOptions& 
     options.threshold = arguments.number("threshold", defaults.threshold, 0.0f, 1.0f);
     options.optimize = arguments.flag("optimize");
     options.jsonPath = arguments.text("json", defaults.jsonPath.string());
+    options.latenciesPath = arguments.text("latencies");
     options.compareLibrary = arguments.text("compare-library");
     options.compareModel = arguments.text("compare-model");
     // A ratio needs a spread, and a spread needs several pairs.
     const int defaultRepetitions = options.comparing() ? 5 : defaults.repetitions;
     options.repetitions = arguments.number("repetitions", defaultRepetitions, 1, 1000);
+    if (options.comparing() && !options.latenciesPath.empty()) {
+        throw tools::UserError("--latencies is for one detector; leave out --compare-library and --compare-model");
+    }
     return options;
 }
 
@@ -101,6 +106,7 @@ void printUsage(const BenchOptions& defaults) {
                  "  --compare-model DIR      also time this model; either compare option runs both detectors\n"
                  "                           in turn in this process and prints the ratio of their medians\n"
                  "  --json FILE              also write the figures to this JSON file\n"
+                 "  --latencies FILE         also write each measured call's latency in ms, one a line\n"
                  "  --help                   this help\n"
                  "Exit status: 0 done, 1 the run failed, 2 a bad option, model or video.\n";
 }

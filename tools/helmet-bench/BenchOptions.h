@@ -20,6 +20,7 @@ struct BenchOptions {
     bool optimize = false;                 // OptimizeModel(true) before the first call
     int opencvThreads = 0;                 // cv::setNumThreads before the run; 0: OpenCV's default
     std::filesystem::path jsonPath;        // empty: no JSON report
+    std::filesystem::path latenciesPath;   // empty: no per-call latencies file
     int repetitions = 1;                   // runs of the measured calls
     std::filesystem::path compareLibrary;  // set: also time this library file
     std::filesystem::path compareModel;    // set: also time this model

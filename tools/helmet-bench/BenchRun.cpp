@@ -50,18 +50,16 @@ struct CameraResult {
     std::exception_ptr failure;
 };
 
-// The value of ConfigureParameters' entry `name`, or empty.
-std::string parameterValue(IZORCustomClass& detector, const std::string& name) {
+// ConfigureParameters' text entries as name/value pairs; none when it fails.
+std::vector<std::pair<std::string, std::string>> parameterEntries(IZORCustomClass& detector) {
     CustomParams params;
-    if (!detector.ConfigureParameters(params)) {
-        return {};
-    }
-    for (const ParamTextEntry& entry : params.textEntries) {
-        if (entry.text1 == name) {
-            return entry.text2;
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (detector.ConfigureParameters(params)) {
+        for (const ParamTextEntry& entry : params.textEntries) {
+            entries.emplace_back(entry.text1, entry.text2);
         }
     }
-    return {};
+    return entries;
 }
 
 // Shared by the camera threads of one run; lives on runBenchmark's stack.
@@ -182,8 +180,14 @@ public:
             r.optimizeAccepted = plugin_.OptimizeModel(true);
             r.optimizeMs = millisecondsBetween(before, Clock::now());
         }
-        r.detector.backend = parameterValue(plugin_, "backend");
-        r.detector.modelVersion = parameterValue(plugin_, "model_version");
+        r.detector.parameters = parameterEntries(plugin_);
+        for (const auto& [name, value] : r.detector.parameters) {
+            if (name == "backend") {
+                r.detector.backend = value;
+            } else if (name == "model_version") {
+                r.detector.modelVersion = value;
+            }
+        }
 
         before = Clock::now();
         plugin_.RunInference(frames.frames.front(), "camera-0");
@@ -225,6 +229,7 @@ public:
             r.warmup = summarize(warmupMs_);
         }
         r.latency = summarize(measuredMs_);
+        r.latenciesMs = measuredMs_;
         for (const RunFigures& run : r.runs) {
             r.measuredFrames += run.measuredFrames;
             r.wallSeconds += run.wallSeconds;

@@ -109,6 +109,12 @@ void jsonReportMembers(std::ostream& out, const BenchReport& r, const std::strin
     member("model_version", jsonString(d.modelVersion));
     member("labels", jsonString(d.labels));
     member("backend", jsonString(d.backend));
+    std::string parameters = "{";
+    for (std::size_t i = 0; i < d.parameters.size(); ++i) {
+        parameters +=
+            (i == 0 ? "" : ", ") + jsonString(d.parameters[i].first) + ": " + jsonString(d.parameters[i].second);
+    }
+    member("parameters", parameters + "}");
     member("source", jsonString(r.source));
     member("frame_width", std::to_string(r.frameWidth));
     member("frame_height", std::to_string(r.frameHeight));
@@ -235,6 +241,12 @@ void writeJson(std::ostream& out, const BenchContext& context, const Comparison&
     out << "  },\n  \"ratio_of_medians\": " << jsonNumber(comparison.ratioOfMedians()) << ",\n  \"pair_ratios\": ";
     jsonSpread(out, spreadOf(comparison.pairRatios()));
     out << "\n}\n";
+}
+
+void writeLatencies(std::ostream& out, const BenchReport& report) {
+    for (const double milliseconds : report.latenciesMs) {
+        out << jsonNumber(milliseconds) << '\n';
+    }
 }
 
 }  // namespace zor::bench

@@ -44,6 +44,7 @@ struct BenchReport {
     std::optional<LatencySummary> warmup;  // absent with --warmup 0
     std::vector<RunFigures> runs;          // one per repetition
     LatencySummary latency;                // every measured call of every run
+    std::vector<double> latenciesMs;       // those calls, run after run, camera after camera
     std::size_t measuredFrames = 0;
     double wallSeconds = 0.0;  // of all runs together
     std::size_t detections = 0;
@@ -73,5 +74,8 @@ void printTable(std::ostream& out, const BenchReport& report);
 void printComparison(std::ostream& out, const Comparison& comparison);
 void writeJson(std::ostream& out, const BenchContext& context, const BenchReport& report);
 void writeJson(std::ostream& out, const BenchContext& context, const Comparison& comparison);
+
+// One measured call's latency in milliseconds per line.
+void writeLatencies(std::ostream& out, const BenchReport& report);
 
 }  // namespace zor::bench

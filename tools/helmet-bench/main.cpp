@@ -47,6 +47,14 @@ int run(const BenchOptions& options) {
         const BenchReport report = runBenchmark(options, frames, showProgress);
         printTable(std::cout, report);
         writeJson(json, context, report);
+        if (!options.latenciesPath.empty()) {
+            std::ofstream file(options.latenciesPath, std::ios::trunc);
+            writeLatencies(file, report);
+            file.close();
+            if (!file) {
+                throw std::runtime_error("cannot write " + options.latenciesPath.string());
+            }
+        }
     }
     if (!options.jsonPath.empty()) {
         std::ofstream file(options.jsonPath, std::ios::trunc);

@@ -1,0 +1,168 @@
+"""helmet-report on fake programs that fail in every way a library can make
+them fail: the page must still be written (exit 0) and say what failed, with
+the programs' own texts escaped; bad options are user errors (exit 2), a
+program that cannot start fails the run (exit 1)."""
+
+import base64
+import os
+import subprocess
+import sys
+import tempfile
+import textwrap
+import unittest
+
+REPORT = os.environ.get("HELMET_REPORT", os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "tools",
+                                                      "helmet-report", "helmet-report"))
+STAGED_MODEL = r"C:\Programs\DemoAssets\ModelsForTELMAR\ZOR_Helmet(GPU)_v1.0"
+STAGED_VIDEO = r"C:\Programs\DemoAssets\Videos\Helmet\HM2.mp4"
+FAILURE_TEXT = "t.cpp:10: Failure\nValue of: results.empty() <script>alert(1)</script>"
+PNG = base64.b64decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==")
+
+# Each fake program, as the body of a Python script; `args` holds its arguments.
+FAKES = {
+    "HelmetDetectionTest": """
+        import json
+        path = [a for a in args if a.startswith("--gtest_output=json:")][0].split(":", 1)[1]
+        tests = [{"name": "Passes", "result": "COMPLETED", "time": "0.001s"},
+                 {"name": "Fails", "result": "COMPLETED", "time": "0.002s", "failures": [{"failure": %r}]},
+                 {"name": "IsSkipped", "result": "SKIPPED", "time": "0s"}]
+        json.dump({"testsuites": [{"name": "HelmetUnitTest", "testsuite": tests}]}, open(path, "w"))
+        print("[ RUN      ] HelmetUnitTest.IsSkipped\\nt.cpp:20: Skipped\\nno video here\\n\\n"
+              "[  SKIPPED ] HelmetUnitTest.IsSkipped (0 ms)")
+        sys.exit(1)
+    """ % FAILURE_TEXT,
+    "HelmetCertificationTest": "os.kill(os.getpid(), 11)",
+    "helmet-bench": """
+        sys.stderr.write("helmet-bench: Initialize failed for the model directory M\\n")
+        sys.exit(2)
+    """,
+    "helmet-eval": """
+        open(os.path.join(os.path.dirname(sys.argv[0]), "eval-arguments.txt"), "w").write("\\n".join(args))
+        sys.stderr.write("helmet-eval: RunInference threw on frame 3\\n")
+        sys.exit(1)
+    """,
+    "helmet-detect": """
+        out = args[args.index("--out") + 1]
+        os.makedirs(out, exist_ok=True)
+        open(os.path.join(out, "contact-sheet.png"), "wb").write(%r)
+        print("helmet-detect: 1 frame, 0 detections")
+    """ % PNG,
+}
+
+
+def write_program(folder, name, body, interpreter="/usr/bin/python3"):
+    path = os.path.join(folder, name)
+    with open(path, "w") as program:
+        program.write("#!%s\nimport os, sys\nargs = sys.argv[1:]\n%s\n" % (interpreter, textwrap.dedent(body)))
+    os.chmod(path, 0o755)
+
+
+class FakeLibrary(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        root = self.folder.name
+        self.programs, self.staged = os.path.join(root, "bin"), os.path.join(root, "staged")
+        os.makedirs(self.programs)
+        os.makedirs(os.path.join(self.staged, STAGED_MODEL))
+        open(os.path.join(self.staged, STAGED_VIDEO), "w").close()
+        self.labels = os.path.join(root, "labels.txt")
+        open(self.labels, "w").close()
+        for name, body in FAKES.items():
+            write_program(self.programs, name, body)
+        self.page = os.path.join(root, "report.html")
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def report(self, *extra):
+        arguments = ["--programs", self.programs, "--staged", self.staged, "--labels", self.labels, "--out",
+                     self.page] + list(extra)
+        return subprocess.run([sys.executable, REPORT] + arguments, capture_output=True, text=True, timeout=120)
+
+    def read_page(self):
+        with open(self.page, encoding="utf-8") as page:
+            return page.read()
+
+    def test_a_failing_library_still_gets_its_page_saying_what_failed(self):
+        run = self.report()
+        self.assertEqual(run.returncode, 0, run.stderr)
+        page = self.read_page()
+        self.assertIn('<p class="verdict failed">The library fails: Contract program (HelmetDetectionTest): 1 failed; '
+                      "Certification program (HelmetCertificationTest): the program wrote no test report; "
+                      "helmet-bench did not finish; helmet-eval did not finish.</p>", page)
+        self.assertIn("1 passed, 1 failed, 1 skipped (exit status 1", page)
+        self.assertIn("HelmetUnitTest.Fails</td><td><span class=\"failed\">failed", page)
+        self.assertIn("Value of: results.empty() &lt;script&gt;alert(1)&lt;/script&gt;", page)
+        self.assertNotIn("<script>alert", page)
+        self.assertIn("<pre>no video here</pre>", page)
+        self.assertIn("killed by signal 11", page)
+        self.assertIn("Initialize failed for the model directory M", page)
+        self.assertIn("RunInference threw on frame 3", page)
+        self.assertIn("ldd finds no libZORCustomHelmetDetection", page)
+        self.assertIn('src="data:image/png;base64,%s"' % base64.b64encode(PNG).decode(), page)
+        self.assertIn("helmet-detect: 1 frame, 0 detections", page)
+
+    def test_a_missing_certification_program_is_shown_as_not_run(self):
+        os.remove(os.path.join(self.programs, "HelmetCertificationTest"))
+        self.assertEqual(self.report().returncode, 0)
+        self.assertIn("Not run: no certification program at %s" % os.path.join(self.programs,
+                                                                              "HelmetCertificationTest"),
+                      self.read_page())
+
+    def test_without_labelled_data_accuracy_is_not_run(self):
+        run = subprocess.run([sys.executable, REPORT, "--programs", self.programs, "--staged", self.staged, "--out",
+                              self.page], capture_output=True, text=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("Not run: no labelled data (--labels or --images)", self.read_page())
+
+    def test_a_program_that_crashes_after_passing_every_test_fails_the_library(self):
+        write_program(self.programs, "HelmetCertificationTest", """
+            import json
+            path = [a for a in args if a.startswith("--gtest_output=json:")][0].split(":", 1)[1]
+            tests = [{"name": "BoxesLieInsideTheFrame", "result": "COMPLETED", "time": "0.5s"}]
+            json.dump({"testsuites": [{"name": "Certification", "testsuite": tests}]}, open(path, "w"))
+            sys.stdout.flush()
+            os.kill(os.getpid(), 11)
+        """)
+        self.assertEqual(self.report().returncode, 0)
+        page = self.read_page()
+        self.assertIn("Certification program (HelmetCertificationTest): no test failed, but killed by signal 11", page)
+        self.assertIn('<p class="failed">1 passed, 0 failed, 0 skipped (killed by signal 11', page)
+
+    def test_a_program_past_the_time_limit_is_stopped_and_reported(self):
+        write_program(self.programs, "helmet-detect", "import time; time.sleep(60)")
+        run = self.report("--timeout", "1")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("helmet-detect did not finish: stopped after 1 s (time limit).", self.read_page())
+
+    def test_labelled_images_and_a_class_map_go_to_helmet_eval(self):
+        images = os.path.join(self.folder.name, "photos")
+        os.makedirs(images)
+        self.assertEqual(self.report("--images", images, "--classes", "1:helmet,0:head").returncode, 0)
+        with open(os.path.join(self.programs, "eval-arguments.txt")) as arguments:
+            given = arguments.read().splitlines()
+        self.assertIn("--images\n%s\n" % images, "\n".join(given) + "\n")
+        self.assertIn("--classes\n1:helmet,0:head\n", "\n".join(given) + "\n")
+        self.assertNotIn("--labels", given)
+
+    def test_bad_options_are_user_errors_and_write_no_page(self):
+        for extra, message in ((["--programs", os.path.join(self.programs, "none")], "no program HelmetDetectionTest"),
+                               (["--bench-frames", "0"], "must be a positive integer"),
+                               (["--labels", self.labels + ".missing"], "no --labels file"),
+                               (["--out", os.path.join(self.page, "x", "r.html")], "for --out")):
+            with self.subTest(extra=extra):
+                run = self.report(*extra)
+                self.assertEqual(run.returncode, 2, run.stderr)
+                self.assertIn(message, run.stderr)
+                self.assertFalse(os.path.exists(self.page))
+
+    def test_a_program_that_cannot_start_fails_the_run(self):
+        write_program(self.programs, "helmet-bench", "", interpreter="/nonexistent/interpreter")
+        run = self.report()
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("cannot start", run.stderr)
+        self.assertFalse(os.path.exists(self.page))
+
+
+if __name__ == "__main__":
+    unittest.main()
