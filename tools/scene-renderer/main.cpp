@@ -1,74 +1,50 @@
 // helmet-render: synthetic construction-site scenes for the helmet detector.
+#include "CommandLine.h"
 #include "DatasetWriter.h"
 #include "VideoWriter.h"
 
-#include <opencv2/core.hpp>
 #include <opencv2/core/utility.hpp>
 
+#include <cstdint>
 #include <iostream>
-#include <stdexcept>
+#include <limits>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace {
 
-// cv::CommandLineParser wants --key=value; also accept "--key value".
-std::vector<std::string> joinValues(int argc, char** argv) {
-    std::vector<std::string> out;
-    for (int i = 0; i < argc; ++i) {
-        std::string a = argv[i];
-        const bool option = a.size() > 2 && a.rfind("--", 0) == 0 && a.find('=') == std::string::npos;
-        const bool flag = a == "--help" || a == "--h" || a == "--usage";
-        if (i > 0 && option && !flag && i + 1 < argc && argv[i + 1][0] != '-') {
-            a += '=';
-            a += argv[++i];
-        }
-        out.push_back(std::move(a));
-    }
-    return out;
+using zor::tools::Arguments;
+using zor::tools::UserError;
+
+const zor::tools::OptionTable kOptions{
+    {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality"}, {}, 1};
+
+void printUsage() {
+    std::cout << "helmet-render: synthetic helmet/head scenes (dataset, frames, video)\n"
+                 "Usage: helmet-render MODE --out PATH [options]; MODE is dataset, frames or video.\n"
+                 "Options take --name=value or --name value.\n"
+                 "  --out PATH      output folder (dataset, frames) or MJPEG AVI path (video)\n"
+                 "  --count N       number of images, default 1000\n"
+                 "  --seed N        random seed, default 1\n"
+                 "  --size N        dataset: side of the square images, default 256\n"
+                 "  --format EXT    png or jpg (default: png for dataset, jpg for frames)\n"
+                 "  --mp4 PATH      video: also write an H.264 MP4 here\n"
+                 "  --frames N      video: number of frames, default 300\n"
+                 "  --labels PATH   video: write per-frame ground truth here\n"
+                 "  --quality N     video: JPEG quality of the AVI when FFmpeg has no MJPEG encoder, default 50\n"
+                 "Exit status: 0 done, 1 the run failed, 2 a bad option.\n";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> args = joinValues(argc, argv);
-    std::vector<const char*> argp;
-    for (const auto& a : args)
-        argp.push_back(a.c_str());
-    const char* keys =
-        "{help h usage ? |     | show this help}"
-        "{@mode          |     | dataset, frames or video}"
-        "{out            |     | output folder (dataset, frames) or MJPEG AVI path (video)}"
-        "{count          | 1000| number of images}"
-        "{seed           | 1   | random seed}"
-        "{size           | 256 | dataset: side of the square images}"
-        "{format         |     | png or jpg (default: png for dataset, jpg for frames)}"
-        "{mp4            |     | video: also write an H.264 MP4 here}"
-        "{frames         | 300 | video: number of frames}"
-        "{labels         |     | video: write per-frame ground truth here}"
-        "{quality        | 50  | video: JPEG quality of the AVI when FFmpeg has no MJPEG encoder}";
-    cv::CommandLineParser parser(static_cast<int>(argp.size()), argp.data(), keys);
-    parser.about("helmet-render: synthetic helmet/head scenes (dataset, frames, video)");
-    if (parser.has("help")) {
-        parser.printMessage();
-        return 0;
+int render(const Arguments& arguments) {
+    const std::string mode = arguments.positional().empty() ? "" : arguments.positional().front();
+    const std::string out = arguments.text("out");
+    if (out.empty()) {
+        throw UserError("--out needs a path (see --help)");
     }
-    const std::string mode = parser.get<std::string>("@mode");
-    const std::string out = parser.get<std::string>("out");
-    const int count = parser.get<int>("count");
-    const std::string seedText = parser.get<std::string>("seed");
-    const std::string format = parser.get<std::string>("format");
-    if (!parser.check()) {
-        parser.printErrors();
-        return 2;
-    }
-    std::uint64_t seed = 0;
-    try {
-        seed = std::stoull(seedText);
-    } catch (const std::exception&) {
-        std::cerr << "--seed must be a non-negative integer\n";
-        return 2;
+    const int count = arguments.number("count", 1000, 0, std::numeric_limits<int>::max());
+    const auto seed = arguments.number<std::uint64_t>("seed", 1, 0, std::numeric_limits<std::uint64_t>::max());
+    const std::string format = arguments.text("format");
+    if (!format.empty() && format != "png" && format != "jpg") {
+        throw UserError("--format must be png or jpg, not '" + format + "'");
     }
     // Single-threaded so timings and load do not depend on the machine.
     cv::setNumThreads(1);
@@ -77,12 +53,8 @@ int main(int argc, char** argv) {
         o.outDir = out;
         o.count = count;
         o.seed = seed;
-        o.size = parser.get<int>("size");
+        o.size = arguments.number("size", 256, 32, 8192);
         o.ext = format == "jpg" ? ".jpg" : ".png";
-        if (o.size < 32 || o.count < 0) {
-            std::cerr << "bad --size or --count\n";
-            return 2;
-        }
         return zor::render::writeDataset(o);
     }
     if (mode == "frames") {
@@ -96,14 +68,25 @@ int main(int argc, char** argv) {
     if (mode == "video") {
         zor::render::VideoOptions o;
         o.path = out;
-        o.mp4 = parser.get<std::string>("mp4");
-        o.labels = parser.get<std::string>("labels");
-        o.frames = parser.get<int>("frames");
+        o.mp4 = arguments.text("mp4");
+        o.labels = arguments.text("labels");
+        o.frames = arguments.number("frames", 300, 1, 1'000'000);
         o.seed = seed;
-        o.quality = parser.get<int>("quality");
+        o.quality = arguments.number("quality", 50, 1, 100);
         return zor::render::writeVideo(o);
     }
-    std::cerr << "mode must be dataset, frames or video\n";
-    parser.printMessage();
-    return 2;
+    throw UserError("the mode must be dataset, frames or video (see --help)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return zor::tools::runToolMain("helmet-render", [&]() -> int {
+        const Arguments arguments = Arguments::parse(argc, argv, kOptions);
+        if (arguments.helpRequested()) {
+            printUsage();
+            return zor::tools::kExitDone;
+        }
+        return render(arguments);
+    });
 }
