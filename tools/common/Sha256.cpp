@@ -27,9 +27,10 @@ constexpr std::uint32_t rotateRight(std::uint32_t value, int bits) {
 
 void compressBlock(std::array<std::uint32_t, 8>& state, const unsigned char* block) {
     std::array<std::uint32_t, 64> w{};
-    for (int i = 0; i < 16; ++i) {
-        w[i] = std::uint32_t{block[4 * i]} << 24 | std::uint32_t{block[4 * i + 1]} << 16 |
-               std::uint32_t{block[4 * i + 2]} << 8 | std::uint32_t{block[4 * i + 3]};
+    for (std::size_t i = 0; i < 16; ++i) {
+        const unsigned char* word = block + 4 * i;
+        w[i] = std::uint32_t{word[0]} << 24 | std::uint32_t{word[1]} << 16 | std::uint32_t{word[2]} << 8 |
+               std::uint32_t{word[3]};
     }
     for (int i = 16; i < 64; ++i) {
         const std::uint32_t s0 = rotateRight(w[i - 15], 7) ^ rotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);

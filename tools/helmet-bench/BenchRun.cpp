@@ -128,6 +128,7 @@ std::vector<CameraResult> runCameras(RunState& run, int cameras, bool showProgre
     StartBarrier start(cameras, StartMark{&measuredStart});
     const Clock::time_point began = Clock::now();
     std::vector<std::jthread> threads;
+    threads.reserve(cameras);
     for (int camera = 0; camera < cameras; ++camera) {
         threads.emplace_back(runCamera, std::ref(run), camera, cameras, std::ref(start), std::ref(results[camera]));
     }

@@ -35,8 +35,9 @@ bool writeLabels(const std::filesystem::path& file, const std::vector<Label>& la
     out.precision(8);
     for (const auto& l : labels) {
         const double w = l.box.width * scale, h = l.box.height * scale;
-        if (w < minSide || h < minSide)
+        if (w < minSide || h < minSide) {
             continue;
+        }
         out << l.cls << ' ' << (l.box.x * scale + w / 2) / image.width << ' '
             << (l.box.y * scale + h / 2) / image.height << ' ' << w / image.width << ' ' << h / image.height << '\n';
     }
@@ -60,8 +61,9 @@ bool prepare(const std::string& dir) {
 
 template <typename Render>
 int writeAll(const std::string& outDir, int count, const std::string& ext, Render&& render) {
-    if (!prepare(outDir))
+    if (!prepare(outDir)) {
         return 1;
+    }
     const auto t0 = std::chrono::steady_clock::now();
     const std::filesystem::path root(outDir);
     for (int i = 0; i < count; ++i) {
@@ -76,8 +78,9 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
             std::cerr << "cannot write item " << i << " under " << outDir << '\n';
             return 1;
         }
-        if ((i + 1) % 1000 == 0)
+        if ((i + 1) % 1000 == 0) {
             std::cout << (i + 1) << " / " << count << '\n';
+        }
     }
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::cout << "wrote " << count << " images to " << outDir << " in " << s << " s\n";

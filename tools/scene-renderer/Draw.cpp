@@ -49,8 +49,9 @@ public:
     void poly(const std::vector<cv::Point2f>& pts, const cv::Scalar& col) {
         std::vector<cv::Point> q;
         q.reserve(pts.size());
-        for (const auto& p : pts)
+        for (const auto& p : pts) {
             q.push_back(fx(p));
+        }
         cv::fillConvexPoly(img_, q, col, cv::LINE_AA, kShift);
     }
     void rect(float x0, float y0, float x1, float y1, const cv::Scalar& col) {
@@ -69,9 +70,10 @@ void shadedDome(Painter& pt, cv::Point2f base, float ax, float ay, const cv::Sca
         const cv::Point2f c(base.x + light * 0.07f * k * ax, base.y);
         pt.upperHalf(c, ax * s, ay * s, shade(col, shades[k]));
     }
-    if (gloss)
+    if (gloss) {
         pt.fullEllipse({base.x + light * 0.33f * ax, base.y - 0.62f * ay}, 0.13f * ax, 0.09f * ay,
                        mix(col, {255, 255, 255}, 0.55));
+    }
 }
 
 void shadedBall(Painter& pt, cv::Point2f c, float r, const cv::Scalar& col) {
@@ -86,8 +88,9 @@ void shadedBall(Painter& pt, cv::Point2f c, float r, const cv::Scalar& col) {
 void verticalGradient(cv::Mat& img, int y0, int y1, const cv::Scalar& top, const cv::Scalar& bottom) {
     y0 = std::clamp(y0, 0, img.rows);
     y1 = std::clamp(y1, 0, img.rows);
-    for (int y = y0; y < y1; ++y)
+    for (int y = y0; y < y1; ++y) {
         img.row(y).setTo(mix(top, bottom, (y - y0) / std::max(1.0, y1 - y0 - 1.0)));
+    }
 }
 
 // Multiplies by smooth random blotches: dirt, stains, uneven light.
@@ -115,16 +118,20 @@ void drawScaffold(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1,
     const cv::Scalar col(pc[0], pc[1], pc[2]);
     const float t = std::max(1.f, unit * rng.uniformF(0.06, 0.16));
     const float sx = unit * rng.uniformF(1.5, 4.0), sy = unit * rng.uniformF(1.2, 3.0);
-    for (float x = x0; x <= x1; x += sx)
+    for (float x = x0; x <= x1; x += sx) {
         pt.line({x, y0}, {x, y1}, shade(col, 0.9), t);
+    }
     for (float y = y0; y <= y1; y += sy) {
         pt.line({x0, y}, {x1, y}, col, t);
-        if (rng.chance(0.4))
+        if (rng.chance(0.4)) {
             pt.rect(x0, y - 0.25f * unit, x1, y, cv::Scalar(50, 85, 120) * rng.uniform(0.8, 1.3));
+        }
     }
-    for (float x = x0; x + sx <= x1; x += sx)
-        if (rng.chance(0.4))
+    for (float x = x0; x + sx <= x1; x += sx) {
+        if (rng.chance(0.4)) {
             pt.line({x, y1}, {x + sx, std::max(y0, y1 - sy * 2)}, shade(col, 0.8), t);
+        }
+    }
 }
 
 void drawBuilding(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1, float unit) {
@@ -134,12 +141,16 @@ void drawBuilding(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1,
     const float cw = unit * rng.uniformF(1.2, 3.5), ch = unit * rng.uniformF(1.2, 3.0);
     const cv::Scalar hole = rng.chance(0.5) ? cv::Scalar(35, 35, 40) : cv::Scalar(140, 110, 80);
     const float fw = rng.uniformF(0.3, 0.7), fh = rng.uniformF(0.3, 0.7);
-    for (float y = y0 + ch * 0.3f; y + ch * fh < y1; y += ch)
-        for (float x = x0 + cw * 0.3f; x + cw * fw < x1; x += cw)
+    for (float y = y0 + ch * 0.3f; y + ch * fh < y1; y += ch) {
+        for (float x = x0 + cw * 0.3f; x + cw * fw < x1; x += cw) {
             pt.rect(x, y, x + cw * fw, y + ch * fh, shade(hole, rng.uniform(0.8, 1.2)));
-    if (rng.chance(0.5))
-        for (float y = y0; y < y1; y += ch)
+        }
+    }
+    if (rng.chance(0.5)) {
+        for (float y = y0; y < y1; y += ch) {
             pt.line({x0, y}, {x1, y}, shade(wall, 0.8), std::max(1.f, unit * 0.08f));
+        }
+    }
 }
 
 void drawFence(Painter& pt, Rng& rng, float W, float y0, float y1, float unit) {
@@ -150,8 +161,9 @@ void drawFence(Painter& pt, Rng& rng, float W, float y0, float y1, float unit) {
                                    ? randomGrey(rng, 150, 230)
                                    : cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
         pt.rect(0, y0, W, y1, col);
-        for (float x = rng.uniformF(0, 3 * unit); x < W; x += unit * rng.uniformF(2, 5))
+        for (float x = rng.uniformF(0, 3 * unit); x < W; x += unit * rng.uniformF(2, 5)) {
             pt.line({x, y0}, {x, y1}, shade(col, 0.7), std::max(1.f, 0.06f * unit));
+        }
     } else {  // mesh or safety netting
         const cv::Scalar col = kind == 1 ? randomGrey(rng, 120, 190) : cv::Scalar(10, 110, 240);
         const float step = unit * rng.uniformF(0.25, 0.6), t = std::max(1.f, 0.03f * unit);
@@ -159,8 +171,9 @@ void drawFence(Painter& pt, Rng& rng, float W, float y0, float y1, float unit) {
             pt.line({x, y0}, {x - (y1 - y0), y1}, col, t);
             pt.line({x - (y1 - y0), y0}, {x, y1}, col, t);
         }
-        for (float x = 0; x < W; x += unit * 3)
+        for (float x = 0; x < W; x += unit * 3) {
             pt.line({x, y0}, {x, y1}, randomGrey(rng, 80, 150), std::max(1.f, 0.1f * unit));
+        }
     }
 }
 
@@ -170,13 +183,15 @@ void drawCrane(Painter& pt, Rng& rng, float W, float horizon, float unit) {
     const float mw = unit * rng.uniformF(0.5, 1.2), t = std::max(1.f, unit * 0.05f);
     pt.line({mx, top}, {mx, horizon}, col, t);
     pt.line({mx + mw, top}, {mx + mw, horizon}, col, t);
-    for (float y = top; y < horizon; y += mw)
+    for (float y = top; y < horizon; y += mw) {
         pt.line({mx, y}, {mx + mw, y + mw}, col, t);
+    }
     const float jx0 = mx - W * rng.uniformF(0.1, 0.4), jx1 = mx + W * rng.uniformF(0.1, 0.6);
     pt.line({jx0, top}, {jx1, top}, col, t);
     pt.line({jx0, top + mw}, {jx1, top + mw}, col, t);
-    for (float x = jx0; x < jx1; x += mw)
+    for (float x = jx0; x < jx1; x += mw) {
         pt.line({x, top}, {x + mw, top + mw}, col, t);
+    }
 }
 
 }  // namespace
@@ -188,8 +203,9 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horiz
                                  ? cv::Scalar::all(rng.uniform(10, 245))
                                  : cv::Scalar(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
         img.setTo(c);
-        if (rng.chance(0.4))
+        if (rng.chance(0.4)) {
             verticalGradient(img, 0, img.rows, shade(c, rng.uniform(0.8, 1.2)), shade(c, rng.uniform(0.8, 1.2)));
+        }
         return;
     }
     Painter pt(img);
@@ -211,16 +227,18 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horiz
     const cv::Scalar ground = cv::Scalar(gc[0], gc[1], gc[2]) * rng.uniform(0.8, 1.25);
     verticalGradient(img, horizon, img.rows, shade(ground, rng.uniform(0.8, 1.1)),
                      shade(ground, rng.uniform(0.9, 1.2)));
-    if (horizon > 0 && rng.chance(0.3))
+    if (horizon > 0 && rng.chance(0.3)) {
         drawCrane(pt, rng, W, static_cast<float>(horizon), unit);
+    }
     const int nBuildings = horizon > 0 ? rng.uniformInt(0, 4) : rng.uniformInt(0, 1);
     for (int i = 0; i < nBuildings; ++i) {
         const float x0 = rng.uniformF(-0.2 * W, W), w = W * rng.uniformF(0.1, 0.5);
         const float top = horizon > 0 ? horizon - H * rng.uniformF(0.05, 0.5) : 0.f;
         const float bottom = horizon > 0 ? horizon + H * rng.uniformF(0.0, 0.08) : H * rng.uniformF(0.3, 1.0);
         drawBuilding(pt, rng, x0, top, x0 + w, bottom, unit);
-        if (rng.chance(0.4))
+        if (rng.chance(0.4)) {
             drawScaffold(pt, rng, x0 - unit, top, x0 + w + unit, bottom, unit);
+        }
     }
     if (rng.chance(0.35)) {
         const float x0 = rng.uniformF(-0.2 * W, 0.8 * W), y0 = rng.uniformF(0, 0.7 * H);
@@ -245,9 +263,10 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horiz
                         cv::Scalar(50, 85, 125) * rng.uniform(0.7, 1.3), s * 0.15f);
                 break;
             case 2:
-                for (int k = 0; k < 5; ++k)
+                for (int k = 0; k < 5; ++k) {
                     pt.line({p.x, p.y + k * 0.06f * s}, {p.x + 2 * s, p.y + k * 0.06f * s + s * 0.1f},
                             cv::Scalar(40, 50, 90), std::max(1.f, 0.03f * s));
+                }
                 break;
             default:
                 pt.fullEllipse(p, s * 0.8f, s * 0.4f, randomGrey(rng, 80, 170), rng.uniform(-20, 20));
@@ -270,12 +289,13 @@ void drawClutter(cv::Mat& img, const Clutter& c) {
             pt.poly({{p.x - tw, top}, {p.x + tw, top}, {p.x + bw, bot - 0.08f * s}, {p.x - bw, bot - 0.08f * s}},
                     orange);
             auto at = [&](float t) { return tw + (bw - tw) * t; };
-            for (float t : {0.35f, 0.65f})
+            for (float t : {0.35f, 0.65f}) {
                 pt.poly({{p.x - at(t), top + t * s * 0.92f},
                          {p.x + at(t), top + t * s * 0.92f},
                          {p.x + at(t + 0.12f), top + (t + 0.12f) * s * 0.92f},
                          {p.x - at(t + 0.12f), top + (t + 0.12f) * s * 0.92f}},
                         white);
+            }
             break;
         }
         case ClutterKind::Ball:
@@ -284,33 +304,38 @@ void drawClutter(cv::Mat& img, const Clutter& c) {
         case ClutterKind::Dome: {
             const float ax = 0.5f * s, ay = 0.5f * s * c.aspect;
             shadedDome(pt, p, ax, ay, c.colour, -1.f, c.variant < 2);
-            if (c.variant % 2 == 0)
+            if (c.variant % 2 == 0) {
                 pt.fullEllipse(p, ax * 1.2f, 0.07f * s, shade(c.colour, 0.85));
+            }
             break;
         }
         case ClutterKind::Disc:
             pt.fullEllipse(p, 0.45f * s, 0.45f * s * (c.variant == 0 ? c.aspect : 1.f), c.colour);
-            if (c.variant == 1)
+            if (c.variant == 1) {
                 pt.fullEllipse(p, 0.3f * s, 0.3f * s, shade(c.colour, 0.75));
-            if (c.variant == 2)
+            }
+            if (c.variant == 2) {
                 pt.arc(p, 0.45f * s, 0.45f * s, 0, 360, black, std::max(1.f, 0.05f * s));
+            }
             break;
         case ClutterKind::Barrel: {
             const float w = 0.35f * s, h = 0.5f * s;
             pt.rect(p.x - w, p.y - h, p.x + w, p.y + h, c.colour);
             pt.rect(p.x - w * 0.4f, p.y - h, p.x + w * 0.1f, p.y + h, shade(c.colour, 1.12));
-            for (float t : {-0.5f, 0.3f})
+            for (float t : {-0.5f, 0.3f}) {
                 pt.rect(p.x - w, p.y + t * h, p.x + w, p.y + (t + 0.12f) * h,
                         c.variant == 0 ? white : shade(c.colour, 0.7));
+            }
             pt.fullEllipse({p.x, p.y - h}, w, 0.2f * w, shade(c.colour, 0.8));
             break;
         }
         case ClutterKind::Crate: {
             const cv::Scalar wood = cv::Scalar(60, 100, 150) * (0.8 + 0.1 * c.variant);
             pt.rect(p.x - 0.5f * s, p.y - 0.4f * s * c.aspect, p.x + 0.5f * s, p.y + 0.4f * s * c.aspect, wood);
-            for (int k = -2; k <= 2; ++k)
+            for (int k = -2; k <= 2; ++k) {
                 pt.line({p.x - 0.5f * s, p.y + k * 0.16f * s * c.aspect},
                         {p.x + 0.5f * s, p.y + k * 0.16f * s * c.aspect}, shade(wood, 0.6), std::max(1.f, 0.03f * s));
+            }
             break;
         }
         case ClutterKind::Bucket: {
@@ -392,14 +417,16 @@ void drawPerson(cv::Mat& img, const Person& p) {
                      {c.x + hw * 0.95f, yh - 0.15f * H},
                      {c.x - hw * 0.95f, yh - 0.15f * H}},
                     p.vest);
-            for (float t : {1.2f, 1.7f})
+            for (float t : {1.2f, 1.7f}) {
                 pt.rect(c.x - sw * 0.95f, ys + t * H, c.x + sw * 0.95f, ys + (t + 0.12f) * H,
                         cv::Scalar(200, 200, 200));
+            }
         }
         drawArm(sh, {sh.x + dir * 2.6f * H * std::sin(nearArm), sh.y + 2.6f * H * std::cos(nearArm)}, sleeve);
     } else {
-        for (float sgn : {-1.f, 1.f})
+        for (float sgn : {-1.f, 1.f}) {
             drawLeg({c.x + sgn * 0.36f * H * bs, yh - 0.1f * H}, sgn * 0.03f + 0.03f * swing * sgn, p.trousers);
+        }
         pt.poly({{c.x - sw, ys + 0.1f * H},
                  {c.x - sw + 0.15f * H, ys},
                  {c.x + sw - 0.15f * H, ys},
@@ -413,10 +440,12 @@ void drawPerson(cv::Mat& img, const Person& p) {
                      {c.x + hw * 0.95f, yh - 0.15f * H},
                      {c.x - hw * 0.95f, yh - 0.15f * H}},
                     p.vest);
-            for (float t : {1.2f, 1.7f})
+            for (float t : {1.2f, 1.7f}) {
                 pt.rect(c.x - sw * 0.9f, ys + t * H, c.x + sw * 0.9f, ys + (t + 0.12f) * H, cv::Scalar(200, 200, 200));
-            if (p.facing == Facing::Front)
+            }
+            if (p.facing == Facing::Front) {
                 pt.rect(c.x - 0.07f * H, ys, c.x + 0.07f * H, yh - 0.15f * H, p.shirt);
+            }
         }
         for (float sgn : {-1.f, 1.f}) {
             const cv::Point2f sh(c.x + sgn * (sw - 0.12f * H), ys + 0.12f * H);
@@ -434,8 +463,9 @@ void drawPerson(cv::Mat& img, const Person& p) {
     const cv::Scalar dark(40, 32, 32);
     const bool hasHair = p.headwear != Headwear::Bald;
     if (p.facing == Facing::Back) {
-        if (hasHair)
+        if (hasHair) {
             pt.fullEllipse({c.x, c.y - 0.03f * H}, 0.37f * H, 0.45f * H, p.hair);
+        }
     } else if (side) {
         pt.fullEllipse({c.x - dir * 0.05f * H, c.y + 0.03f * H}, 0.07f * H, 0.11f * H, shade(p.skin, 0.85));
         pt.poly({{c.x + dir * 0.33f * H, c.y - 0.04f * H},
@@ -445,8 +475,9 @@ void drawPerson(cv::Mat& img, const Person& p) {
         pt.fullEllipse({c.x + dir * 0.22f * H, c.y - 0.03f * H}, 0.035f * H, 0.03f * H, dark);
         pt.line({c.x + dir * 0.24f * H, c.y + 0.28f * H}, {c.x + dir * 0.34f * H, c.y + 0.27f * H},
                 cv::Scalar(60, 60, 130), 0.03f * H);
-        if (hasHair && p.headwear != Headwear::Hair)
+        if (hasHair && p.headwear != Headwear::Hair) {
             pt.ellipse({c.x, c.y}, 0.39f * H, 0.42f * H, dir > 0 ? 110 : -70, dir > 0 ? 250 : 70, p.hair);
+        }
     } else {
         for (float sgn : {-1.f, 1.f}) {
             pt.fullEllipse({c.x + sgn * 0.15f * H, c.y - 0.02f * H}, 0.04f * H, 0.032f * H, dark);
@@ -456,17 +487,19 @@ void drawPerson(cv::Mat& img, const Person& p) {
         pt.fullEllipse({c.x, c.y + 0.13f * H}, 0.045f * H, 0.07f * H, shade(p.skin, 0.85));
         pt.line({c.x - 0.1f * H, c.y + 0.29f * H}, {c.x + 0.1f * H, c.y + 0.29f * H}, cv::Scalar(60, 60, 130),
                 0.03f * H);
-        if (p.beard)
+        if (p.beard) {
             pt.ellipse({c.x, c.y + 0.2f * H}, 0.33f * H, 0.28f * H, 20, 160, shade(p.hair, 0.9));
+        }
     }
     // Headwear.
     switch (p.headwear) {
         case Headwear::Hair:
             pt.upperHalf(g.crown, g.crownAx, g.crownAy, p.hair);
-            if (side)
+            if (side) {
                 pt.ellipse(c, 0.41f * H, 0.44f * H, dir > 0 ? 90 : -90, dir > 0 ? 250 : 70, p.hair);
-            else if (p.facing == Facing::Front)
+            } else if (p.facing == Facing::Front) {
                 pt.fullEllipse({c.x + 0.08f * H, c.y - 0.3f * H}, 0.25f * H, 0.1f * H, shade(p.hair, 1.1), -15);
+            }
             break;
         case Headwear::Bald:
             pt.fullEllipse({c.x - 0.1f * H, c.y - 0.33f * H}, 0.1f * H, 0.06f * H, shade(p.skin, 1.18));
@@ -474,31 +507,37 @@ void drawPerson(cv::Mat& img, const Person& p) {
         case Headwear::Cap:
             shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
             pt.fullEllipse({g.crown.x, g.crown.y - g.crownAy}, 0.05f * H, 0.03f * H, shade(p.hat, 0.7));
-            if (g.brimAx > 0.f)
+            if (g.brimAx > 0.f) {
                 pt.fullEllipse(g.brim, g.brimAx, g.brimAy, shade(p.hat, 0.75));
+            }
             break;
         case Headwear::Beanie: {
             shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
             const float b0 = g.crown.y - 0.16f * H;
             pt.rect(g.crown.x - g.crownAx, b0, g.crown.x + g.crownAx, g.crown.y, shade(p.hat, 0.85));
-            for (float x = g.crown.x - g.crownAx + 0.08f * H; x < g.crown.x + g.crownAx; x += 0.1f * H)
+            for (float x = g.crown.x - g.crownAx + 0.08f * H; x < g.crown.x + g.crownAx; x += 0.1f * H) {
                 pt.line({x, b0}, {x, g.crown.y}, shade(p.hat, 0.7), 0.02f * H);
-            if (g.pomR > 0.f)
+            }
+            if (g.pomR > 0.f) {
                 pt.fullEllipse({g.crown.x, g.crown.y - g.crownAy}, g.pomR, g.pomR, shade(p.hat, 1.1));
+            }
             break;
         }
         case Headwear::HardHat: {
             pt.fullEllipse({g.brim.x, g.brim.y + g.brimAy + 0.02f * H}, 0.36f * H, 0.05f * H, shade(p.skin, 0.55));
-            if (p.chinStrap)
-                for (float sgn : {-1.f, 1.f})
+            if (p.chinStrap) {
+                for (float sgn : {-1.f, 1.f}) {
                     pt.line({c.x + sgn * 0.36f * H, g.brim.y}, {c.x + sgn * 0.1f * H, c.y + 0.5f * H}, dark, 0.03f * H);
+                }
+            }
             shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, true);
             if (p.hatRidge) {
-                if (side)
+                if (side) {
                     pt.arc(g.crown, 0.8f * g.crownAx, 0.85f * g.crownAy, 200, 340, shade(p.hat, 1.15), 0.05f * H);
-                else
+                } else {
                     pt.fullEllipse({g.crown.x, g.crown.y - 0.55f * g.crownAy}, 0.06f * H, 0.42f * g.crownAy,
                                    shade(p.hat, 1.12));
+                }
             }
             pt.fullEllipse(g.brim, g.brimAx, g.brimAy, shade(p.hat, 0.82));
             pt.arc(g.brim, g.brimAx, g.brimAy, 0, 180, shade(p.hat, 0.6), std::max(1.f, 0.02f * H));
@@ -518,8 +557,9 @@ Look randomLook(Rng& rng, double pxPerNet) {
     l.gradLo = rng.uniform(0.7, 1.0);
     l.gradHi = rng.uniform(1.0, 1.2);
     l.shadow = rng.chance(0.2);
-    for (int i = 0; i < 4; ++i)
-        l.shadowPoly.push_back({rng.uniformF(-0.2, 1.2), rng.uniformF(-0.2, 1.2)});
+    for (int i = 0; i < 4; ++i) {
+        l.shadowPoly.emplace_back(rng.uniformF(-0.2, 1.2), rng.uniformF(-0.2, 1.2));
+    }
     l.shadowGain = rng.uniform(0.5, 0.8);
     l.blurSigma = rng.chance(0.4) ? 0.0 : rng.uniform(0.1, 0.6) * pxPerNet;
     l.noiseSigma = (rng.chance(0.1) ? rng.uniform(1.5, 4.0) : rng.uniform(0.0, 1.5)) * pxPerNet;
@@ -534,11 +574,12 @@ void applyLook(cv::Mat& img, const Look& l) {
     if (l.gradient) {
         // Linear light ramp along gradDir, built small and stretched.
         cv::Mat ramp(2, 2, CV_32F);
-        for (int y = 0; y < 2; ++y)
+        for (int y = 0; y < 2; ++y) {
             for (int x = 0; x < 2; ++x) {
                 const float t = 0.5f + 0.5f * ((2 * x - 1) * l.gradDir.x + (2 * y - 1) * l.gradDir.y) / 1.4143f;
                 ramp.at<float>(y, x) = static_cast<float>(128.0 * (l.gradLo + (l.gradHi - l.gradLo) * t));
             }
+        }
         cv::Mat big, big8, big3;
         cv::resize(ramp, big, img.size(), 0, 0, cv::INTER_LINEAR);
         big.convertTo(big8, CV_8U);
@@ -547,16 +588,18 @@ void applyLook(cv::Mat& img, const Look& l) {
     }
     if (l.shadow) {
         std::vector<cv::Point> poly;
-        for (const auto& q : l.shadowPoly)
-            poly.push_back({cvRound(q.x * img.cols), cvRound(q.y * img.rows)});
+        for (const auto& q : l.shadowPoly) {
+            poly.emplace_back(cvRound(q.x * img.cols), cvRound(q.y * img.rows));
+        }
         cv::Mat mask = cv::Mat::zeros(img.size(), CV_8U);
         cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{poly}, 255);
         cv::Mat dark;
         cv::multiply(img, cv::Scalar::all(l.shadowGain), dark);
         dark.copyTo(img, mask);
     }
-    if (l.blurSigma > 0.05)
+    if (l.blurSigma > 0.05) {
         cv::GaussianBlur(img, img, cv::Size(), l.blurSigma);
+    }
     if (l.noiseSigma > 0.2) {
         cv::RNG r(l.noiseSeed);
         cv::Mat noise(img.size(), CV_16SC3), wide;
@@ -575,15 +618,18 @@ void applyLook(cv::Mat& img, const Look& l) {
 cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet) {
     cv::Mat img(s.canvas, CV_8UC3);
     float unit = 0.f;
-    for (const auto& p : s.people)
+    for (const auto& p : s.people) {
         unit += p.headH;
+    }
     unit = s.people.empty() ? static_cast<float>(pxPerNet * rng.uniform(8, 20))
                             : unit / static_cast<float>(s.people.size());
     drawBackground(img, rng, unit, s.plain);
-    for (const auto& c : s.clutter)
+    for (const auto& c : s.clutter) {
         drawClutter(img, c);
-    for (const auto& p : s.people)
+    }
+    for (const auto& p : s.people) {
         drawPerson(img, p);
+    }
     applyLook(img, randomLook(rng, pxPerNet));
     return img;
 }

@@ -9,8 +9,9 @@ namespace {
 cv::Scalar jitter(Rng& rng, const cv::Scalar& c, double amount, double gainLo, double gainHi) {
     const double g = rng.uniform(gainLo, gainHi);
     cv::Scalar out;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         out[i] = std::clamp(c[i] * g + rng.uniform(-amount, amount), 0.0, 255.0);
+    }
     return out;
 }
 
@@ -162,16 +163,20 @@ HeadGeom headGeom(const Person& p) {
     // The head with ears (front/back) or nose (side), plus whatever it wears:
     // a helmet's box covers the head that wears it, as in real datasets.
     cv::Rect2f box = ellipseBox(c, g.ax, g.ay);
-    if (!side)
+    if (!side) {
         box = unite(box, ellipseBox({c.x, c.y}, 0.46f * H, 0.1f * H));
-    else
+    } else {
         box = unite(box, ellipseBox({c.x + g.dir * 0.4f * H, c.y + 0.06f * H}, 0.05f * H, 0.05f * H));
-    if (g.crownAx > 0.f)
+    }
+    if (g.crownAx > 0.f) {
         box = unite(box, upperHalfBox(g.crown, g.crownAx, g.crownAy));
-    if (g.brimAx > 0.f)
+    }
+    if (g.brimAx > 0.f) {
         box = unite(box, ellipseBox(g.brim, g.brimAx, g.brimAy));
-    if (g.pomR > 0.f)
+    }
+    if (g.pomR > 0.f) {
         box = unite(box, ellipseBox({g.crown.x, g.crown.y - g.crownAy}, g.pomR, g.pomR));
+    }
     g.box = box;
     return g;
 }
@@ -193,8 +198,9 @@ std::vector<Label> sceneLabels(const std::vector<Person>& people, cv::Size canva
     for (const auto& p : people) {
         const cv::Rect2f box = labelBox(p);
         const cv::Rect2f vis = box & frame;
-        if (vis.area() < 0.5f * box.area())
+        if (vis.area() < 0.5f * box.area()) {
             continue;
+        }
         labels.push_back({p.headwear == Headwear::HardHat ? 0 : 1, vis});
     }
     return labels;
@@ -231,8 +237,9 @@ Scene randomScene(Rng& rng, const SceneParams& params) {
                 break;
             }
         }
-        if (ok)
+        if (ok) {
             s.people.push_back(p);
+        }
     }
     // Far (higher feet) first.
     std::sort(s.people.begin(), s.people.end(),
@@ -270,8 +277,9 @@ Scene randomScene(Rng& rng, const SceneParams& params) {
                 break;
             }
         }
-        if (ok)
+        if (ok) {
             s.clutter.push_back(c);
+        }
     }
     return s;
 }

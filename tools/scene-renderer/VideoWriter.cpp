@@ -60,8 +60,9 @@ std::vector<Walker> makeWalkers(Rng& rng) {
         w.speed = rng.uniformF(2.2, 4.0);
         w.start = rng.uniformF(0, 2 * (w.x1 - w.x0));
         w.look = randomPerson(rng, {0.f, lane.headY}, lane.headH * rng.uniformF(0.95, 1.05), helmet[i]);
-        if (!helmet[i] && w.look.headwear == Headwear::Bald)
+        if (!helmet[i] && w.look.headwear == Headwear::Bald) {
             w.look.headwear = Headwear::Hair;
+        }
         w.look.walkAmount = rng.uniformF(0.7, 1.0);
         out.push_back(w);
     }
@@ -84,8 +85,9 @@ cv::Mat makeBackground(Rng& rng) {
         bool ok = true;
         for (const auto& lane : kLanes) {
             const float top = lane.headY - 0.8f * lane.headH, bottom = lane.headY + 0.7f * lane.headH;
-            if (c.pos.y + c.size > top && c.pos.y - c.size < bottom)
+            if (c.pos.y + c.size > top && c.pos.y - c.size < bottom) {
                 ok = false;
+            }
         }
         if (ok) {
             drawClutter(bg, c);
@@ -98,13 +100,15 @@ cv::Mat makeBackground(Rng& rng) {
 // Full-size frames readable through the given backend; -1 if it cannot open.
 int countFrames(const std::string& path, int api) {
     cv::VideoCapture cap(path, api);
-    if (!cap.isOpened())
+    if (!cap.isOpened()) {
         return -1;
+    }
     int read = 0;
     cv::Mat frame;
     while (cap.read(frame)) {
-        if (frame.size() != kFrame)
+        if (frame.size() != kFrame) {
             return -1;
+        }
         ++read;
     }
     return read;
@@ -130,9 +134,11 @@ int writeVideo(const VideoOptions& opt) {
     look.gradHi = 1.1;
 
     for (const auto& p :
-         {std::filesystem::path(opt.path), std::filesystem::path(opt.mp4), std::filesystem::path(opt.labels)})
-        if (!p.empty() && p.has_parent_path())
+         {std::filesystem::path(opt.path), std::filesystem::path(opt.mp4), std::filesystem::path(opt.labels)}) {
+        if (!p.empty() && p.has_parent_path()) {
             std::filesystem::create_directories(p.parent_path());
+        }
+    }
 
     // OpenCV's own MJPEG writer only accepts an .avi name; write one, rename later.
     // FFmpeg's MJPEG encoder comes first: frames from OpenCV's own encoder make
@@ -152,8 +158,9 @@ int writeVideo(const VideoOptions& opt) {
     cv::VideoWriter mp4;
     if (!opt.mp4.empty()) {
         mp4.open(opt.mp4, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('a', 'v', 'c', '1'), kFps, kFrame);
-        if (!mp4.isOpened())
+        if (!mp4.isOpened()) {
             std::cerr << "warning: no H.264 writer, skipping " << opt.mp4 << '\n';
+        }
     }
     std::ofstream labels;
     if (!opt.labels.empty()) {
@@ -168,20 +175,26 @@ int writeVideo(const VideoOptions& opt) {
     for (int f = 0; f < opt.frames; ++f) {
         cv::Mat frame = bg.clone();
         std::vector<Person> people;
-        for (const auto& w : walkers)
+        people.reserve(walkers.size());
+        for (const auto& w : walkers) {
             people.push_back(walkerAt(w, f));
-        for (const auto& p : people)
+        }
+        for (const auto& p : people) {
             drawPerson(frame, p);
+        }
         look.noiseSeed = mixSeed(opt.seed, static_cast<std::uint64_t>(f) + 1);
         look.gain = 1.0 + 0.03 * std::sin(f * 0.05);
         applyLook(frame, look);
         avi.write(frame);
-        if (mp4.isOpened())
+        if (mp4.isOpened()) {
             mp4.write(frame);
-        if (labels.is_open())
-            for (const auto& l : sceneLabels(people, kFrame))
+        }
+        if (labels.is_open()) {
+            for (const auto& l : sceneLabels(people, kFrame)) {
                 labels << f << ' ' << l.cls << ' ' << (l.box.x + l.box.width / 2) << ' ' << (l.box.y + l.box.height / 2)
                        << ' ' << l.box.width << ' ' << l.box.height << '\n';
+            }
+        }
     }
     avi.release();
     mp4.release();
