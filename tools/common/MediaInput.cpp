@@ -27,12 +27,13 @@ VideoReader::VideoReader(const fs::path& path) {
         const QuietOpenCvLog quiet;
         try {
             // FFmpeg reads "C:..." as a URL scheme: the contract's file names
-            // need OpenCV's own readers, which CAP_ANY tries next.
+            // need OpenCV's own MJPEG reader, tried next. Probing every back
+            // end instead wakes camera libraries that leak.
             if (cv::videoio_registry::hasBackend(cv::CAP_FFMPEG)) {
                 capture_.open(path.string(), cv::CAP_FFMPEG);
             }
             if (!capture_.isOpened()) {
-                capture_.open(path.string(), cv::CAP_ANY);
+                capture_.open(path.string(), cv::CAP_OPENCV_MJPEG);
             }
             if (capture_.isOpened()) {
                 capture_.read(first_);

@@ -10,9 +10,10 @@
 
 namespace zor::tools {
 
-// A video opened for reading from its first frame. FFmpeg is preferred where
-// this OpenCV has it. The first frame is read on opening, so that a file that
-// opens but does not decode is told at once.
+// A video opened for reading from its first frame: with FFmpeg where this
+// OpenCV has it, else (and for names FFmpeg misreads) OpenCV's own MJPEG
+// reader. The first frame is read on opening, so that a file that opens but
+// does not decode is told at once.
 class VideoReader {
 public:
     // Throws UserError when the file is missing or gives no frame.
