@@ -31,7 +31,8 @@ def vendor_build(args):
     """Returns (program, problems)."""
     steps = [
         ["cmake", "-S", args.source, "-B", args.vendor_build, "-DCMAKE_BUILD_TYPE=Release",
-         "-DHMD_VENDOR_LIBRARY=" + args.library, "-DHMD_VENDOR_INCLUDE_DIR=" + args.include],
+         "-DHMD_VENDOR_LIBRARY=" + args.library, "-DHMD_VENDOR_INCLUDE_DIR=" + args.include]
+        + (["-DCMAKE_CXX_COMPILER_LAUNCHER=" + args.launcher] if args.launcher else []),
         ["cmake", "--build", args.vendor_build, "-j2"],
     ]
     for step in steps:
@@ -65,6 +66,7 @@ def main():
     parser.add_argument("--vendor-build", help="build folder for the vendor-option build")
     for option in ("--source", "--library", "--include"):
         parser.add_argument(option, help="with --vendor-build")
+    parser.add_argument("--launcher", help="with --vendor-build: the compiler launcher of this build (a cache)")
     args = parser.parse_args()
     scenario = SCENARIOS[args.fault]
 
