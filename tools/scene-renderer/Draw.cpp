@@ -397,6 +397,28 @@ void drawPerson(cv::Mat& img, const Person& p) {
         pt.fullEllipse(hand, 0.13f * H, 0.13f * H, p.skin);
     };
     const cv::Scalar sleeve = p.shirt;
+    // The shirt, then the hi-vis vest (inset by `vestWidth`, from `vestTop`) with its two reflective bands.
+    auto drawTorso = [&](float vestWidth, float vestTop) {
+        pt.poly({{c.x - sw, ys + 0.1f * H},
+                 {c.x - sw + 0.15f * H, ys},
+                 {c.x + sw - 0.15f * H, ys},
+                 {c.x + sw, ys + 0.1f * H},
+                 {c.x + hw, yh},
+                 {c.x - hw, yh}},
+                p.shirt);
+        if (!p.hasVest) {
+            return;
+        }
+        pt.poly({{c.x - sw * vestWidth, ys + vestTop * H},
+                 {c.x + sw * vestWidth, ys + vestTop * H},
+                 {c.x + hw * 0.95f, yh - 0.15f * H},
+                 {c.x - hw * 0.95f, yh - 0.15f * H}},
+                p.vest);
+        for (float t : {1.2f, 1.7f}) {
+            pt.rect(c.x - sw * vestWidth, ys + t * H, c.x + sw * vestWidth, ys + (t + 0.12f) * H,
+                    cv::Scalar(200, 200, 200));
+        }
+    };
     if (side) {
         const cv::Point2f hip(c.x, yh - 0.1f * H), sh(c.x - dir * 0.05f * H, ys + 0.12f * H);
         const float farArm = 0.5f * swing, nearArm = -0.5f * swing;
@@ -404,48 +426,15 @@ void drawPerson(cv::Mat& img, const Person& p) {
                 shade(sleeve, 0.75));
         drawLeg(hip, -0.45f * swing * dir, shade(p.trousers, 0.75));
         drawLeg(hip, 0.45f * swing * dir, p.trousers);
-        pt.poly({{c.x - sw, ys + 0.1f * H},
-                 {c.x - sw + 0.15f * H, ys},
-                 {c.x + sw - 0.15f * H, ys},
-                 {c.x + sw, ys + 0.1f * H},
-                 {c.x + hw, yh},
-                 {c.x - hw, yh}},
-                p.shirt);
-        if (p.hasVest) {
-            pt.poly({{c.x - sw * 0.95f, ys + 0.15f * H},
-                     {c.x + sw * 0.95f, ys + 0.15f * H},
-                     {c.x + hw * 0.95f, yh - 0.15f * H},
-                     {c.x - hw * 0.95f, yh - 0.15f * H}},
-                    p.vest);
-            for (float t : {1.2f, 1.7f}) {
-                pt.rect(c.x - sw * 0.95f, ys + t * H, c.x + sw * 0.95f, ys + (t + 0.12f) * H,
-                        cv::Scalar(200, 200, 200));
-            }
-        }
+        drawTorso(0.95f, 0.15f);
         drawArm(sh, {sh.x + dir * 2.6f * H * std::sin(nearArm), sh.y + 2.6f * H * std::cos(nearArm)}, sleeve);
     } else {
         for (float sgn : {-1.f, 1.f}) {
             drawLeg({c.x + sgn * 0.36f * H * bs, yh - 0.1f * H}, sgn * 0.03f + 0.03f * swing * sgn, p.trousers);
         }
-        pt.poly({{c.x - sw, ys + 0.1f * H},
-                 {c.x - sw + 0.15f * H, ys},
-                 {c.x + sw - 0.15f * H, ys},
-                 {c.x + sw, ys + 0.1f * H},
-                 {c.x + hw, yh},
-                 {c.x - hw, yh}},
-                p.shirt);
-        if (p.hasVest) {
-            pt.poly({{c.x - sw * 0.9f, ys + 0.12f * H},
-                     {c.x + sw * 0.9f, ys + 0.12f * H},
-                     {c.x + hw * 0.95f, yh - 0.15f * H},
-                     {c.x - hw * 0.95f, yh - 0.15f * H}},
-                    p.vest);
-            for (float t : {1.2f, 1.7f}) {
-                pt.rect(c.x - sw * 0.9f, ys + t * H, c.x + sw * 0.9f, ys + (t + 0.12f) * H, cv::Scalar(200, 200, 200));
-            }
-            if (p.facing == Facing::Front) {
-                pt.rect(c.x - 0.07f * H, ys, c.x + 0.07f * H, yh - 0.15f * H, p.shirt);
-            }
+        drawTorso(0.9f, 0.12f);
+        if (p.hasVest && p.facing == Facing::Front) {
+            pt.rect(c.x - 0.07f * H, ys, c.x + 0.07f * H, yh - 0.15f * H, p.shirt);  // the open front
         }
         for (float sgn : {-1.f, 1.f}) {
             const cv::Point2f sh(c.x + sgn * (sw - 0.12f * H), ys + 0.12f * H);
