@@ -26,3 +26,7 @@ enum class Fault {
     BoxesOutsideTheFrame,
     SerialisedInference,
 };
+
+// The fault of this library, defined by FaultChoice.cpp: the one file
+// compiled per faulty library, so that FaultyHMD.cpp is compiled once.
+extern const Fault kChosenFault;

@@ -1,5 +1,5 @@
 // A ZORCustomHMD that behaves like the reference detector except for the one
-// fault chosen at compile time (HMD_FAULT). It runs the reference plugin code
+// fault its FaultChoice.cpp names (compiled per library, with HMD_FAULT). It runs the reference plugin code
 // and bends only what the fault is about.
 #include "Faults.h"
 #include "HelmetPlugin.h"
@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr Fault fault = Fault::HMD_FAULT;
+const Fault& fault = kChosenFault;
 
 CustomObject phantomHelmet(const std::string& cameraId) {
     CustomObject object;
