@@ -4,6 +4,8 @@
 # run, as one test labelled concurrency: the rest gain nothing from it.
 function(hmd_add_gtest_suite target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "PREFIX;CONCURRENCY;WORKING_DIRECTORY" "LABELS")
+  # GoogleTest's and OpenCV's headers are most of what a test file costs to compile.
+  target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <opencv2/core.hpp>)
   if(NOT arg_WORKING_DIRECTORY)
     set(arg_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   endif()
