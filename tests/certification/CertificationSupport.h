@@ -79,11 +79,12 @@ struct FrameResult {
 // The video, decoded once, each frame run once with the frame-only call on a
 // detector loaded at the detect threshold. Keeps a few decoded frames with at
 // least two detections (spread over the video) for the tests that need real
-// frames.
+// frames; videoSamples() reads only as far as it needs for those.
 struct VideoRun {
     bool available = false;  // false: see `missing`
     std::string missing;
     bool opened = false;
+    bool loaded = false;  // Initialize accepted the model
     std::vector<std::string> labels;
     std::vector<FrameResult> frames;
     std::vector<cv::Mat> sampleFrames;
@@ -94,6 +95,7 @@ struct PhotoRun {
     bool available = false;
     std::string missing;
     std::string problem;  // set when the folder exists but cannot be used
+    bool loaded = false;
     std::vector<std::string> labels;
     std::vector<std::string> names;
     std::vector<cv::Mat> images;
@@ -101,12 +103,15 @@ struct PhotoRun {
 };
 
 const VideoRun& videoRun();
+const VideoRun& videoSamples();
 const PhotoRun& photoRun();
 
 // "" when the model directory is there, otherwise why the test cannot run.
 std::string missingModel();
 
-// Exact equality of two result lists, in order; otherwise what differs.
+// Exact equality of two result lists, in order (a confidence that is not a
+// number equals itself: its range is the contract's concern); otherwise what
+// differs.
 std::string differences(const std::vector<CustomObject>& expected, const std::vector<CustomObject>& actual);
 
 // Same classes and every box edge within `pixels`, in any order; otherwise

@@ -15,6 +15,9 @@
 #include <filesystem>
 #include <iostream>
 #include <latch>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <set>
 #include <sstream>
 #include <thread>
@@ -37,11 +40,12 @@ constexpr float kOperatingThreshold = 0.6f;
 // A few real frames from the video; skips the test when there is none.
 #define REAL_FRAMES(frames)                                                            \
     SKIP_WITHOUT_MODEL();                                                              \
-    const VideoRun& video_ = videoRun();                                               \
+    const VideoRun& video_ = videoSamples();                                           \
     if (!video_.available) {                                                           \
         GTEST_SKIP() << video_.missing << " (the test needs real frames)";             \
     }                                                                                  \
     ASSERT_TRUE(video_.opened) << "cannot open the video " << options().video;         \
+    ASSERT_TRUE(video_.loaded) << "Initialize refused the model";                      \
     ASSERT_FALSE(video_.sampleFrames.empty()) << "no video frame gave two detections"; \
     const std::vector<cv::Mat> frames(                                                 \
         video_.sampleFrames.begin(),                                                   \
@@ -78,6 +82,8 @@ std::string boxProblem(const CustomObject& object, cv::Size size) {
 // the frame size it came from.
 std::vector<FrameResult> recordedResults() {
     std::vector<FrameResult> all;
+    EXPECT_TRUE(!videoRun().available || videoRun().loaded) << "Initialize refused the model";
+    EXPECT_TRUE(photoRun().problem.empty()) << photoRun().problem;
     if (videoRun().available) {
         all.insert(all.end(), videoRun().frames.begin(), videoRun().frames.end());
     }
@@ -91,6 +97,7 @@ std::vector<FrameResult> recordedResults() {
 // Detections: geometry and classes
 
 TEST(CertifiedDetections, EveryBoxLiesInsideTheFrame) {
+    videoRun();  // its sample frames too, in one pass
     REAL_FRAMES(frames);
     int checked = 0;
     for (const FrameResult& result : recordedResults()) {
@@ -258,10 +265,16 @@ void expectOverlap(Detector& detector, const cv::Mat& frame, int threads) {
     cv::resize(frame, large, cv::Size(7680, 4320));
     cv::Mat small;
     cv::resize(frame, small, cv::Size(320, 180));
-    constexpr int rounds = 3;
-    constexpr auto headStart = std::chrono::milliseconds(1);
+    // Rounds until every other thread has finished a call inside thread 0's:
+    // a busy machine can delay any one of them.
+    constexpr int mostRounds = 20;
+    constexpr auto headStart = std::chrono::milliseconds(2);
     std::vector<int> inside(static_cast<std::size_t>(threads), 0);
-    for (int round = 0; round < rounds; ++round) {
+    const auto allInside = [&] {
+        return std::all_of(inside.begin() + 1, inside.end(), [](int count) { return count > 0; });
+    };
+    int round = 0;
+    for (; round < mostRounds && !allInside(); ++round) {
         std::vector<std::vector<Call>> calls(static_cast<std::size_t>(threads));
         std::atomic<bool> longDone{false};
         std::atomic<Clock::rep> longStart{0};
@@ -309,7 +322,7 @@ void expectOverlap(Detector& detector, const cv::Mat& frame, int threads) {
     }
     for (int t = 1; t < threads; ++t) {
         EXPECT_GT(inside[static_cast<std::size_t>(t)], 0)
-            << threads << " threads: in " << rounds << " rounds thread " << t
+            << threads << " threads: in " << round << " rounds thread " << t
             << " never finished a call while a call of thread 0 ran; the calls do not overlap in time";
     }
 }
@@ -412,6 +425,7 @@ TEST(CertifiedAccuracy, VideoMeetsTheAp50Floors) {
         GTEST_SKIP() << "Ground truth of the video not found at: " << options().videoLabels;
     }
     ASSERT_TRUE(video.opened) << "cannot open the video " << options().video;
+    ASSERT_TRUE(video.loaded) << "Initialize refused the model";
     ASSERT_FALSE(video.frames.empty()) << "no frame was run";
     heval::FrameLabels truths;
     try {
@@ -475,11 +489,21 @@ TEST(CertifiedLifeCycle, InitializeWorksAgainAfterDestroy) {
 // The same model at another threshold: the second Initialize must take over.
 TEST(CertifiedLifeCycle, SecondInitializeReplacesTheModel) {
     REAL_FRAMES(frames);
-    constexpr float high = 0.9f;
-    constexpr float low = 0.3f;
+    constexpr float high = 0.95f;
+    const float low = options().detectThreshold;
     Detector fresh;
     ASSERT_TRUE(fresh.load(low));
     const std::vector<Results> expected = runAll(fresh, frames, "certification");
+    bool between = false;
+    for (const Results& results : expected) {
+        for (const CustomObject& object : results) {
+            between = between || object.confidence < high;
+        }
+    }
+    if (!between) {
+        GTEST_SKIP() << "no detection under " << high << " at threshold " << low
+                     << ": the two thresholds give the same results";
+    }
 
     Detector detector;
     ASSERT_TRUE(detector.load(high));
@@ -584,6 +608,14 @@ TEST(CertifiedLifeCycle, ConfigureParametersReportsTheThresholdGiven) {
 // ---------------------------------------------------------------------------
 // Resources
 
+// Hands free heap memory back to the system, so that what an earlier test
+// freed cannot hide memory that the cycles keep.
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 TEST(CertifiedResources, ResidentMemoryStaysFlatOverInitializeDestroyCycles) {
     SKIP_WITHOUT_MODEL();
     const int cycles = options().cycles;
@@ -594,6 +626,7 @@ TEST(CertifiedResources, ResidentMemoryStaysFlatOverInitializeDestroyCycles) {
     long baseline = 0;
     for (int cycle = 0; cycle < warmUp + cycles; ++cycle) {
         if (cycle == warmUp) {
+            releaseFreeMemory();
             baseline = residentKilobytes();
         }
         ASSERT_TRUE(detector.load(kOperatingThreshold)) << "cycle " << cycle;
@@ -601,11 +634,13 @@ TEST(CertifiedResources, ResidentMemoryStaysFlatOverInitializeDestroyCycles) {
         ASSERT_TRUE(detector.get().Destroy()) << "cycle " << cycle;
     }
     ASSERT_GT(baseline, 0) << "no resident memory figure on this system";
-    const double growthMb = static_cast<double>(residentKilobytes() - baseline) / 1024.0;
+    releaseFreeMemory();
+    const long growthKb = residentKilobytes() - baseline;
+    const double growthMb = static_cast<double>(growthKb) / 1024.0;
     ::testing::Test::RecordProperty("cycles", cycles);
     ::testing::Test::RecordProperty("memory_growth_mb", std::to_string(growthMb));
-    std::cout << "[certification] " << cycles << " Initialize/Destroy cycles: resident memory grew " << growthMb
-              << " MB (budget " << options().memoryBudgetMb << " MB)" << std::endl;
+    std::cout << "[certification] " << cycles << " Initialize/Destroy cycles: resident memory grew " << growthKb
+              << " kB (budget " << options().memoryBudgetMb << " MB)" << std::endl;
     EXPECT_LT(growthMb, options().memoryBudgetMb);
 }
 
@@ -616,6 +651,7 @@ TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
         GTEST_SKIP() << video.missing;
     }
     ASSERT_TRUE(video.opened) << "cannot open the video " << options().video;
+    ASSERT_TRUE(video.loaded) << "Initialize refused the model";
     ASSERT_FALSE(video.frames.empty()) << "no frame was run";
     std::vector<double> times;
     for (const FrameResult& frame : video.frames) {
