@@ -74,6 +74,7 @@ std::string usage() {
            "  --photo-floors LIST    least AP50 per class on the photos (helmet:0.80,head:0.80)\n"
            "  --detect-threshold T   threshold of the accuracy runs (0.05)\n"
            "  --frames N             video frames run (300)\n"
+           "  --photo-count N        only the first N photos in name order (all)\n"
            "  --cycles N             Initialize/Destroy cycles of the memory test (200)\n"
            "  --memory-budget-mb M   resident memory growth allowed over the cycles (2)\n"
            "  --latency-budget-ms M  p99 latency allowed over the video frames (200)\n";
@@ -113,6 +114,8 @@ std::string parseOptions(int argc, char** argv, Options& options) {
             options.detectThreshold = static_cast<float>(number);
         } else if (name == "--frames" && count) {
             options.frames = static_cast<int>(number);
+        } else if (name == "--photo-count" && count) {
+            options.photoCount = static_cast<int>(number);
         } else if (name == "--cycles" && count) {
             options.cycles = static_cast<int>(number);
         } else if (name == "--memory-budget-mb" && numeric && number > 0.0) {
@@ -220,6 +223,9 @@ PhotoRun makePhotoRun(const Options& options) {
         }
     }
     std::sort(files.begin(), files.end());
+    if (options.photoCount > 0 && files.size() > static_cast<std::size_t>(options.photoCount)) {
+        files.resize(static_cast<std::size_t>(options.photoCount));
+    }
     if (files.empty()) {
         run.problem = "no images in " + images.string();
         return run;

@@ -26,6 +26,7 @@ struct Options {
     std::map<std::string, double> photoFloors{{"helmet", 0.80}, {"head", 0.80}};
     float detectThreshold = 0.05f;  // what the accuracy runs pass to Initialize
     int frames = 300;               // video frames of the video run
+    int photoCount = 0;             // the first N photos in name order; 0: all
     int cycles = 200;               // Initialize/Destroy cycles of the memory test
     double memoryBudgetMb = 2.0;
     double latencyBudgetMs = 200.0;
