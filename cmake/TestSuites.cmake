@@ -1,9 +1,14 @@
 # Registers the GoogleTest cases of an executable as CTest tests named
-# PREFIX.Suite.Case and labelled LABELS, so that presets filter on labels.
+# PREFIX.Suite.Case and labelled LABELS, so that presets filter on labels;
+# ENVIRONMENT (VAR=value items) is set for each.
 # Under ThreadSanitizer only the cases matched by CONCURRENCY (a gtest filter)
 # run, as one test labelled concurrency: the rest gain nothing from it.
 function(hmd_add_gtest_suite target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PREFIX;CONCURRENCY;WORKING_DIRECTORY" "LABELS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PREFIX;CONCURRENCY;WORKING_DIRECTORY" "LABELS;ENVIRONMENT")
+  set(properties LABELS "${arg_LABELS}")
+  if(arg_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT "${arg_ENVIRONMENT}")
+  endif()
   # GoogleTest's and OpenCV's headers are most of what a test file costs to compile.
   target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <opencv2/core.hpp>)
   if(NOT arg_WORKING_DIRECTORY)
@@ -13,11 +18,12 @@ function(hmd_add_gtest_suite target)
     if(arg_CONCURRENCY)
       add_test(NAME ${arg_PREFIX}.concurrency COMMAND ${target} --gtest_filter=${arg_CONCURRENCY}
                WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})
-      set_tests_properties(${arg_PREFIX}.concurrency PROPERTIES LABELS "${arg_LABELS};concurrency")
+      set_tests_properties(${arg_PREFIX}.concurrency PROPERTIES ${properties})
+      set_property(TEST ${arg_PREFIX}.concurrency APPEND PROPERTY LABELS concurrency)
     endif()
     return()
   endif()
   gtest_discover_tests(${target} TEST_PREFIX ${arg_PREFIX}. DISCOVERY_MODE PRE_TEST
                        WORKING_DIRECTORY ${arg_WORKING_DIRECTORY}
-                       PROPERTIES LABELS "${arg_LABELS}")
+                       PROPERTIES ${properties})
 endfunction()

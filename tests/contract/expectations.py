@@ -1,6 +1,7 @@
 """What the contract program must report in each scenario: with no assets,
 with the staged assets and our reference library, and with each faulty
-library of tests/mutants."""
+library of tests/mutants; and which tests of the certification program each
+faulty library must fail (CERTIFICATION)."""
 
 UNIT = "HelmetUnitTest."
 INTEGRATION = "HelmetIntegrationTest."
@@ -116,4 +117,105 @@ SCENARIOS = {
         "no test compares a box with the frame: the video test checks only that width and height are not negative")),
     "SerialisedInference": scenario(stdout=[BENCHMARK_LINE], invisible=(
         "the concurrency test only requires both calls to return; a detector that runs them one after the other passes")),
+
+    # Faults only the certification program looks for; the contract passes them all.
+}
+
+CERTIFICATION_ONLY = {
+    "UnclippedEdgeBoxes": "no test compares a box with the frame",
+    "ClassIdPastTheLabelMap": "the video test checks only that classId is not negative",
+    "DuplicateLabelName": "the label map test checks only that it is not empty",
+    "ClassNameOfTheOtherClass": "no test reads className",
+    "RepeatedFrameReordered": "no test runs one frame twice",
+    "CameraIdChangesDetections": "no test compares results between camera identifiers",
+    "ResultsCrossTalk": "the concurrency test never reads what the two calls returned",
+    "MisplacedBoxesOnWideFrames": "no test compares a box with the ground truth",
+    "MisplacedBoxesOnSmallFrames": "no test compares a box with the ground truth",
+    "NoModelAfterReinitialize": "no test initialises a detector twice",
+    "SecondInitializeKeepsTheFirstModel": "no test initialises a detector twice",
+    "FailedInitializeKeepsTheOldModel": "the failing Initialize runs on a detector that never had a model",
+    "OptimizeMovesBoxes": "no test optimises a loaded model",
+    "ConfigureReportsAnotherThreshold": "the configure test runs without a model and checks only the result",
+    "LeaksOnInitialize": "a few Initialize calls grow memory too little to notice",
+    "StallsNowAndThen": "the benchmark holds only the mean to the budget, and one call in ten stalling keeps it low",
+}
+for _fault, _reason in CERTIFICATION_ONLY.items():
+    SCENARIOS[_fault] = scenario(stdout=[BENCHMARK_LINE], invisible=_reason)
+
+# The certification program on each faulty library (with the staged assets and
+# the reduced counts of CERTIFICATION_ARGUMENTS): the tests that must fail,
+# all others pass; or the test it must die in.
+CERTIFICATION_ARGUMENTS = ["--frames=20", "--cycles=10", "--photo-count=30"]
+
+
+def certification(*failing, crash_in=None):
+    return {"failing": list(failing), "crash_in": crash_in}
+
+
+DETECTIONS = "CertifiedDetections."
+CONSISTENCY = "CertifiedConsistency."
+CONCURRENCY = "CertifiedConcurrency."
+ACCURACY = "CertifiedAccuracy."
+LIFE_CYCLE = "CertifiedLifeCycle."
+RESOURCES = "CertifiedResources."
+BOXES_INSIDE = DETECTIONS + "EveryBoxLiesInsideTheFrame"
+CLASS_ID = DETECTIONS + "ClassIdIndexesTheLabelMap"
+LABEL_NAMES = DETECTIONS + "LabelMapNamesAreNonEmptyAndUnique"
+CLASS_NAME = DETECTIONS + "ClassNameMatchesTheLabelMap"
+TWICE = CONSISTENCY + "SameFrameGivesTheSameDetectionsTwiceInARow"
+CAMERA_ID = CONSISTENCY + "CameraIdentifierDoesNotChangeTheDetections"
+OVERLAP = CONCURRENCY + "CallsFromTwoAndFourThreadsOverlapInTime"
+SERIAL_RESULTS = CONCURRENCY + "EachThreadGetsExactlyTheSerialResults"
+VIDEO_FLOORS = ACCURACY + "VideoMeetsTheAp50Floors"
+PHOTO_FLOORS = ACCURACY + "RealPhotosMeetTheAp50Floors"
+AGAIN_AFTER_DESTROY = LIFE_CYCLE + "InitializeWorksAgainAfterDestroy"
+REPLACES = LIFE_CYCLE + "SecondInitializeReplacesTheModel"
+FAILED_INITIALIZE = LIFE_CYCLE + "FailedInitializeLeavesNoModel"
+OPTIMIZE = LIFE_CYCLE + "OptimizeModelKeepsTheDetections"
+CONFIGURE = LIFE_CYCLE + "ConfigureParametersReportsTheThresholdGiven"
+MEMORY = RESOURCES + "ResidentMemoryStaysFlatOverInitializeDestroyCycles"
+LATENCY = RESOURCES + "P99LatencyOverVideoFramesStaysUnderBudget"
+CERTIFICATION_TESTS = [BOXES_INSIDE, CLASS_ID, LABEL_NAMES, CLASS_NAME, TWICE, CAMERA_ID, OVERLAP, SERIAL_RESULTS,
+                       VIDEO_FLOORS, PHOTO_FLOORS, AGAIN_AFTER_DESTROY, REPLACES, FAILED_INITIALIZE, OPTIMIZE,
+                       CONFIGURE, MEMORY, LATENCY]
+
+# Faults missing here fail no certification test: those without a model
+# (certification always loads one), a solid frame, a confidence above one
+# (ranking is unchanged) and an OptimizeModel that succeeds without a model.
+CERTIFICATION = {
+    "ConfigureParametersFails": certification(CONFIGURE),
+    "FirstDestroyFails": certification(AGAIN_AFTER_DESTROY, MEMORY),
+    "SecondDestroyFails": certification(MEMORY),
+    # The failed Initialize leaves a detector that reports phantoms for a camera.
+    "DetectsWithCameraIdWithoutModel": certification(FAILED_INITIALIZE),
+    "InitializeAcceptsMissingDirectory": certification(FAILED_INITIALIZE),
+    "InitializeRejectsRealModel": certification(*CERTIFICATION_TESTS),
+    "EmptyLabelMap": certification(CLASS_ID, LABEL_NAMES, CLASS_NAME, VIDEO_FLOORS, PHOTO_FLOORS),
+    # The long calls of the overlap test are on a 7680x4320 frame.
+    "ThrowsOnLargeFrame": certification(OVERLAP),
+    "ConfidenceNotANumber": certification(VIDEO_FLOORS, PHOTO_FLOORS),
+    "NegativeBoxWidth": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS),
+    "NegativeClassId": certification(CLASS_ID),
+    "SlowInference": certification(LATENCY),
+    # The camera identifier test uses "cam_1".
+    "ThrowsInConcurrentCalls": certification(CAMERA_ID),
+    "DestructorCrashesAfterFailedInitialize": certification(crash_in=FAILED_INITIALIZE),
+    "BoxesOutsideTheFrame": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS),
+    "SerialisedInference": certification(OVERLAP),
+    "UnclippedEdgeBoxes": certification(BOXES_INSIDE),
+    "ClassIdPastTheLabelMap": certification(CLASS_ID),
+    "DuplicateLabelName": certification(LABEL_NAMES),
+    "ClassNameOfTheOtherClass": certification(CLASS_NAME),
+    "RepeatedFrameReordered": certification(TWICE),
+    "CameraIdChangesDetections": certification(CAMERA_ID),
+    "ResultsCrossTalk": certification(SERIAL_RESULTS),
+    "MisplacedBoxesOnWideFrames": certification(VIDEO_FLOORS),
+    "MisplacedBoxesOnSmallFrames": certification(PHOTO_FLOORS),
+    "NoModelAfterReinitialize": certification(AGAIN_AFTER_DESTROY),
+    "SecondInitializeKeepsTheFirstModel": certification(REPLACES),
+    "FailedInitializeKeepsTheOldModel": certification(FAILED_INITIALIZE),
+    "OptimizeMovesBoxes": certification(OPTIMIZE),
+    "ConfigureReportsAnotherThreshold": certification(CONFIGURE),
+    "LeaksOnInitialize": certification(MEMORY),
+    "StallsNowAndThen": certification(LATENCY),
 }

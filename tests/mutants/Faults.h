@@ -1,4 +1,5 @@
-// The faults that the contract program must catch, one per faulty library.
+// The faults that the contract program or the certification program must
+// catch, one per faulty library.
 #pragma once
 
 enum class Fault {
@@ -25,6 +26,23 @@ enum class Fault {
     // Faults the contract has no test for; listed to show its limits.
     BoxesOutsideTheFrame,
     SerialisedInference,
+    // Faults only the certification program looks for.
+    UnclippedEdgeBoxes,
+    ClassIdPastTheLabelMap,
+    DuplicateLabelName,
+    ClassNameOfTheOtherClass,
+    RepeatedFrameReordered,
+    CameraIdChangesDetections,
+    ResultsCrossTalk,
+    MisplacedBoxesOnWideFrames,
+    MisplacedBoxesOnSmallFrames,
+    NoModelAfterReinitialize,
+    SecondInitializeKeepsTheFirstModel,
+    FailedInitializeKeepsTheOldModel,
+    OptimizeMovesBoxes,
+    ConfigureReportsAnotherThreshold,
+    LeaksOnInitialize,
+    StallsNowAndThen,
 };
 
 // The fault of this library, defined by FaultChoice.cpp: the one file

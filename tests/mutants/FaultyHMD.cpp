@@ -5,9 +5,12 @@
 #include "HelmetPlugin.h"
 #include "ZORCustomHMD.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
@@ -36,6 +39,35 @@ bool isUniform(const cv::Mat& frame) {
     return deviation[0] == 0.0 && deviation[1] == 0.0 && deviation[2] == 0.0;
 }
 
+bool isModelDirectory(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+// Moves a box by its own width, kept inside the frame: well formed, wrong place.
+void misplace(cv::Rect& box, const cv::Mat& frame) {
+    box.x = std::clamp(box.x + box.width, 0, std::max(0, frame.cols - box.width));
+}
+
+// What an unclipped box at the frame's edge looks like.
+void overhang(cv::Rect& box, const cv::Mat& frame) {
+    constexpr int pixels = 4;
+    if (box.x == 0) {
+        box.x -= pixels;
+        box.width += pixels;
+    }
+    if (box.y == 0) {
+        box.y -= pixels;
+        box.height += pixels;
+    }
+    if (box.x + box.width == frame.cols) {
+        box.width += pixels;
+    }
+    if (box.y + box.height == frame.rows) {
+        box.height += pixels;
+    }
+}
+
 }  // namespace
 
 struct ZORCustomHMD::State {
@@ -44,7 +76,17 @@ struct ZORCustomHMD::State {
     bool loaded = false;
     bool initializeFailed = false;
     int destroyCalls = 0;
+    bool optimized = false;
+    std::string labelMap;
+    std::vector<std::vector<char>> leaked;
     std::mutex serialised;
+    // What the last call returned, and on which frame and camera.
+    std::mutex lastCall;
+    const uchar* lastFrame = nullptr;
+    std::string lastCamera;
+    std::vector<CustomObject> lastObjects;
+    std::atomic<int> inFlight{0};
+    std::atomic<long> frameOnlyCalls{0};
 };
 
 ZORCustomHMD::ZORCustomHMD() : state(std::make_unique<State>(*this)) {}
@@ -59,9 +101,28 @@ bool ZORCustomHMD::Initialize(const std::string& modelDirectory, float minConfid
     if (fault == Fault::InitializeRejectsRealModel) {
         return false;
     }
+    if (fault == Fault::SecondInitializeKeepsTheFirstModel && state->loaded && isModelDirectory(modelDirectory)) {
+        labelMap = state->labelMap;
+        return true;
+    }
+    if (fault == Fault::FailedInitializeKeepsTheOldModel && state->loaded && !isModelDirectory(modelDirectory)) {
+        return false;
+    }
     const bool ok = state->plugin.initialize(modelDirectory, minConfidence, labelMap);
     state->loaded = ok;
     state->initializeFailed = !ok;
+    state->optimized = false;
+    state->labelMap = labelMap;
+    if (fault == Fault::NoModelAfterReinitialize && ok && state->destroyCalls > 0) {
+        state->plugin.destroy();
+    }
+    if (fault == Fault::LeaksOnInitialize && ok) {
+        state->leaked.emplace_back(512 * 1024, '\1');
+    }
+    if (fault == Fault::DuplicateLabelName && ok) {
+        const std::string first = labelMap.substr(0, labelMap.find(','));
+        labelMap.append(",").append(first);
+    }
     if (fault == Fault::InitializeAcceptsMissingDirectory && !ok) {
         return true;
     }
@@ -73,6 +134,7 @@ bool ZORCustomHMD::Initialize(const std::string& modelDirectory, float minConfid
 
 bool ZORCustomHMD::OptimizeModel(bool option) {
     const bool ok = state->plugin.optimize(option);
+    state->optimized = ok && option;
     return fault == Fault::OptimizeWithoutModelSucceeds && !state->loaded ? true : ok;
 }
 
@@ -101,7 +163,26 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame, const
             return {phantomHelmet(cameraId)};
         }
     }
+    const int concurrent = ++state->inFlight;
     std::vector<CustomObject> objects = state->plugin.runInference(frame, cameraId);
+    --state->inFlight;
+    {
+        std::lock_guard guard(state->lastCall);
+        const bool repeated = state->lastFrame == frame.data && state->lastCamera == cameraId;
+        std::vector<CustomObject> previous = state->lastObjects;
+        state->lastFrame = frame.data;
+        state->lastCamera = cameraId;
+        state->lastObjects = objects;
+        if (fault == Fault::RepeatedFrameReordered && repeated) {
+            std::reverse(objects.begin(), objects.end());
+        }
+        if (fault == Fault::ResultsCrossTalk && concurrent > 1 && !previous.empty()) {
+            objects = previous;
+        }
+    }
+    if (fault == Fault::CameraIdChangesDetections && cameraId.size() > 20 && !objects.empty()) {
+        objects.pop_back();
+    }
     for (CustomObject& object : objects) {
         switch (fault) {
             case Fault::ConfidenceAboveOne:
@@ -119,6 +200,30 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame, const
             case Fault::BoxesOutsideTheFrame:
                 object.box.x -= frame.cols;
                 break;
+            case Fault::UnclippedEdgeBoxes:
+                overhang(object.box, frame);
+                break;
+            case Fault::ClassIdPastTheLabelMap:
+                object.classId += 2;
+                break;
+            case Fault::ClassNameOfTheOtherClass:
+                object.className = object.className == "helmet" ? "head" : "helmet";
+                break;
+            case Fault::MisplacedBoxesOnWideFrames:
+                if (frame.cols >= 1280) {
+                    misplace(object.box, frame);
+                }
+                break;
+            case Fault::MisplacedBoxesOnSmallFrames:
+                if (frame.cols < 1280) {
+                    misplace(object.box, frame);
+                }
+                break;
+            case Fault::OptimizeMovesBoxes:
+                if (state->optimized) {
+                    object.box.x += 3;
+                }
+                break;
             default:
                 break;
         }
@@ -130,11 +235,22 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame) {
     if (fault == Fault::SlowInference && state->loaded) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
+    // Rare enough that the mean stays far under the budget.
+    if (fault == Fault::StallsNowAndThen && state->loaded && ++state->frameOnlyCalls % 10 == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
     return RunInference(frame, std::string());
 }
 
 bool ZORCustomHMD::ConfigureParameters(CustomParams& params) {
     const bool ok = state->plugin.configure(params);
+    if (fault == Fault::ConfigureReportsAnotherThreshold) {
+        for (ParamTextEntry& entry : params.textEntries) {
+            if (entry.text1 == "threshold") {
+                entry.text2 = "0.5";
+            }
+        }
+    }
     return fault == Fault::ConfigureParametersFails ? false : ok;
 }
 

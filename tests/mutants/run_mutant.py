@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs the contract program linked with one faulty library on the staged
-assets and checks that it catches the fault exactly as expected; writes the
-outcome as JSON for the summary. With --vendor-build it first builds the
+assets and checks that it catches the fault exactly as expected, then the
+certification program linked with the same library (when given); writes the
+outcome of each as JSON for the summary. With --vendor-build it first builds the
 contract program and the tools through the vendor-library option, the way a
 user tests a vendor's library, and runs that program."""
 import argparse
@@ -11,8 +12,9 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "contract"))
+from check_certification_run import check_certification, run_certification  # noqa: E402
 from check_contract_run import check, run_program  # noqa: E402
-from expectations import SCENARIOS  # noqa: E402
+from expectations import CERTIFICATION, CERTIFICATION_ARGUMENTS, SCENARIOS, certification  # noqa: E402
 
 
 def run_step(command):
@@ -57,12 +59,19 @@ def expected_text(scenario):
     return ", ".join(n.split(".")[1] for n in failing)
 
 
+def certification_text(expected):
+    if expected["crash_in"]:
+        return "crash in " + expected["crash_in"]
+    return ", ".join(sorted(n.split(".")[1] for n in expected["failing"])) or "nothing"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--fault", required=True, choices=sorted(SCENARIOS))
     parser.add_argument("--workdir", required=True)
     parser.add_argument("--program", help="the contract program linked with the faulty library")
     parser.add_argument("--result", help="where to write the outcome for the summary")
+    parser.add_argument("--certification", help="the certification program linked with the faulty library")
     parser.add_argument("--vendor-build", help="build folder for the vendor-option build")
     for option in ("--source", "--library", "--include"):
         parser.add_argument(option, help="with --vendor-build")
@@ -86,6 +95,13 @@ def main():
         problems = check(scenario, run)
         observed = run.error or "exit status %d" % run.returncode
 
+    certification_expected = CERTIFICATION.get(args.fault, certification())
+    certification_problems = []
+    if args.certification:
+        run = run_certification(args.certification, args.workdir, CERTIFICATION_ARGUMENTS, timeout=600)
+        sys.stdout.write(run.stdout[-4000:])
+        certification_problems = check_certification(certification_expected, run)
+
     if args.result:
         result = {
             "fault": args.fault,
@@ -94,12 +110,17 @@ def main():
             "as_expected": not problems,
             "observed": observed,
             "problems": problems,
+            "certification_run": bool(args.certification),
+            "certification_expected": certification_text(certification_expected),
+            "certification_claims": bool(certification_expected["failing"] or certification_expected["crash_in"]),
+            "certification_as_expected": not certification_problems,
+            "certification_problems": certification_problems,
         }
         with open(args.result, "w", encoding="utf-8") as handle:
             json.dump(result, handle, indent=1)
-    for problem in problems:
+    for problem in problems + certification_problems:
         print("MUTANT CHECK FAILED: " + problem)
-    return 1 if problems else 0
+    return 1 if problems or certification_problems else 0
 
 
 if __name__ == "__main__":

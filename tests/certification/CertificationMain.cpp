@@ -1,0 +1,33 @@
+// GoogleTest takes its own options first; the rest are the program's.
+#include "CertificationSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <string>
+
+#ifndef CERT_DEFAULT_VIDEO_LABELS
+#define CERT_DEFAULT_VIDEO_LABELS ""
+#endif
+#ifndef CERT_DEFAULT_PHOTOS
+#define CERT_DEFAULT_PHOTOS ""
+#endif
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    zor::cert::Options options;
+    options.videoLabels = CERT_DEFAULT_VIDEO_LABELS;
+    options.photos = CERT_DEFAULT_PHOTOS;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--help") {
+            std::cout << zor::cert::usage();
+            return 0;
+        }
+    }
+    if (const std::string problem = zor::cert::parseOptions(argc, argv, options); !problem.empty()) {
+        std::cerr << "HelmetCertificationTest: " << problem << "\n" << zor::cert::usage();
+        return 2;
+    }
+    zor::cert::setOptions(std::move(options));
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,426 @@
+#include "CertificationSupport.h"
+
+#include "MediaInput.h"
+#include "ResidentMemory.h"
+#include "ToolExit.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+
+namespace zor::cert {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Decoded frames kept for the tests that need real frames, taken a twelfth
+// of the frames apart.
+constexpr std::size_t kSampleFrames = 3;
+
+bool parseNumber(const std::string& text, double& value) {
+    std::istringstream in(text);
+    in >> value;
+    return in && in.peek() == std::istringstream::traits_type::eof() && std::isfinite(value);
+}
+
+// "helmet:0.97,head:0.93"
+bool parseFloors(const std::string& text, std::map<std::string, double>& floors) {
+    std::map<std::string, double> parsed;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        const auto colon = item.rfind(':');
+        double value = 0.0;
+        if (colon == std::string::npos || colon == 0 || !parseNumber(item.substr(colon + 1), value) || value < 0.0 ||
+            value > 1.0) {
+            return false;
+        }
+        parsed[item.substr(0, colon)] = value;
+    }
+    floors = std::move(parsed);
+    return true;
+}
+
+bool isImageFile(const fs::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* known : {".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff", ".webp", ".ppm", ".pgm", ".pnm"}) {
+        if (extension == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+std::string usage() {
+    return "HelmetCertificationTest [gtest options] [options]\n"
+           "  --model DIR            model directory passed to Initialize (the contract's name)\n"
+           "  --video FILE           the test video (the contract's name)\n"
+           "  --video-labels FILE    the renderer's ground truth of the video\n"
+           "  --photos DIR           labelled photos: images/ and labels/ in YOLO form\n"
+           "  --photo-classes MAP    dataset class id to class name (1:helmet,0:head)\n"
+           "  --video-floors LIST    least AP50 per class on the video (helmet:0.97,head:0.93)\n"
+           "  --photo-floors LIST    least AP50 per class on the photos (helmet:0.80,head:0.80)\n"
+           "  --detect-threshold T   threshold of the accuracy runs (0.05)\n"
+           "  --frames N             video frames run (300)\n"
+           "  --photo-count N        only the first N photos in name order (all)\n"
+           "  --cycles N             Initialize/Destroy cycles of the memory test (200)\n"
+           "  --memory-budget-mb M   resident memory growth allowed over the cycles (2)\n"
+           "  --latency-budget-ms M  p99 latency allowed over the video frames (200)\n";
+}
+
+std::string parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        std::string value;
+        const auto equals = name.find('=');
+        if (equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return name + " needs a value";
+        }
+        double number = 0.0;
+        const bool numeric = parseNumber(value, number);
+        const bool count = numeric && number >= 1.0 && number == std::floor(number) && number < 1e7;
+        if (name == "--model") {
+            options.modelDirectory = value;
+        } else if (name == "--video") {
+            options.video = value;
+        } else if (name == "--video-labels") {
+            options.videoLabels = value;
+        } else if (name == "--photos") {
+            options.photos = value;
+        } else if (name == "--photo-classes") {
+            options.photoClasses = value;
+        } else if (name == "--video-floors" || name == "--photo-floors") {
+            if (!parseFloors(value, name == "--video-floors" ? options.videoFloors : options.photoFloors)) {
+                return name + " takes class:AP50 items between 0 and 1, e.g. helmet:0.9,head:0.9";
+            }
+        } else if (name == "--detect-threshold" && numeric && number >= 0.0 && number <= 1.0) {
+            options.detectThreshold = static_cast<float>(number);
+        } else if (name == "--frames" && count) {
+            options.frames = static_cast<int>(number);
+        } else if (name == "--photo-count" && count) {
+            options.photoCount = static_cast<int>(number);
+        } else if (name == "--cycles" && count) {
+            options.cycles = static_cast<int>(number);
+        } else if (name == "--memory-budget-mb" && numeric && number > 0.0) {
+            options.memoryBudgetMb = number;
+        } else if (name == "--latency-budget-ms" && numeric && number > 0.0) {
+            options.latencyBudgetMs = number;
+        } else {
+            return "unknown option or unusable value: " + name + " " + value;
+        }
+    }
+    return {};
+}
+
+namespace {
+
+// Holds the options and the runs that several tests read, for the whole
+// program; GoogleTest owns it.
+class Environment : public ::testing::Environment {
+public:
+    explicit Environment(Options options) : options_(std::move(options)) {}
+    Options options_;
+    std::optional<VideoRun> video_;
+    std::optional<VideoRun> samples_;
+    std::optional<PhotoRun> photos_;
+};
+
+Environment* environment = nullptr;
+
+// With samplesOnly, just the sample frames: only candidates are run, and
+// reading stops once there are enough.
+VideoRun makeVideoRun(const Options& options, bool samplesOnly) {
+    VideoRun run;
+    std::error_code error;
+    if (!fs::is_directory(options.modelDirectory, error)) {
+        run.missing = "Helmet model not found at: " + options.modelDirectory;
+        return run;
+    }
+    if (!fs::exists(options.video, error)) {
+        run.missing = "Helmet test video not found at: " + options.video;
+        return run;
+    }
+    run.available = true;
+    std::optional<tools::VideoReader> capture;
+    try {
+        capture.emplace(options.video);
+    } catch (const tools::UserError&) {
+        return run;  // not opened
+    }
+    run.opened = true;
+    Detector detector;
+    if (!detector.load(options.detectThreshold)) {
+        return run;
+    }
+    run.loaded = true;
+    run.labels = detector.labels();
+    const std::size_t spacing = std::max<std::size_t>(1, static_cast<std::size_t>(options.frames) / 12);
+    std::size_t nextSample = 0;
+    for (int index = 0; index < options.frames; ++index) {
+        cv::Mat frame;
+        if (!capture->read(frame)) {
+            break;
+        }
+        const bool candidate = static_cast<std::size_t>(index) >= nextSample && run.sampleFrames.size() < kSampleFrames;
+        if (samplesOnly && !candidate) {
+            continue;
+        }
+        FrameResult result;
+        result.size = frame.size();
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            result.objects = detector.get().RunInference(frame);
+        } catch (...) {
+            result.threw = true;
+        }
+        result.milliseconds = millisecondsSince(start);
+        if (candidate && result.objects.size() >= 2) {
+            run.sampleFrames.push_back(frame);
+            nextSample = static_cast<std::size_t>(index) + spacing;
+            if (samplesOnly && run.sampleFrames.size() == kSampleFrames) {
+                break;
+            }
+        }
+        if (!samplesOnly) {
+            run.frames.push_back(std::move(result));
+        }
+    }
+    return run;
+}
+
+PhotoRun makePhotoRun(const Options& options) {
+    PhotoRun run;
+    std::error_code error;
+    if (!fs::is_directory(options.modelDirectory, error)) {
+        run.missing = "Helmet model not found at: " + options.modelDirectory;
+        return run;
+    }
+    const fs::path images = fs::path(options.photos) / "images";
+    if (options.photos.empty() || !fs::is_directory(images, error)) {
+        run.missing = "Labelled photos not found at: " + options.photos;
+        return run;
+    }
+    run.available = true;
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(images, error)) {
+        if (entry.is_regular_file(error) && isImageFile(entry.path())) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    if (options.photoCount > 0 && files.size() > static_cast<std::size_t>(options.photoCount)) {
+        files.resize(static_cast<std::size_t>(options.photoCount));
+    }
+    if (files.empty()) {
+        run.problem = "no images in " + images.string();
+        return run;
+    }
+    Detector detector;
+    if (!detector.load(options.detectThreshold)) {
+        run.problem = "Initialize refused the model";
+        return run;
+    }
+    run.loaded = true;
+    run.labels = detector.labels();
+    for (const fs::path& file : files) {
+        cv::Mat image = cv::imread(file.string(), cv::IMREAD_COLOR);
+        if (image.empty()) {
+            run.problem = "cannot read the image " + file.string();
+            return run;
+        }
+        FrameResult result;
+        result.size = image.size();
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            result.objects = detector.get().RunInference(image, "certification");
+        } catch (...) {
+            result.threw = true;
+        }
+        result.milliseconds = millisecondsSince(start);
+        run.names.push_back(file.stem().string());
+        run.images.push_back(std::move(image));
+        run.results.push_back(std::move(result));
+    }
+    return run;
+}
+
+}  // namespace
+
+const Options& options() {
+    return environment->options_;
+}
+
+void setOptions(Options options) {
+    // GoogleTest deletes its environments at exit.
+    environment = static_cast<Environment*>(
+        ::testing::AddGlobalTestEnvironment(std::make_unique<Environment>(std::move(options)).release()));
+}
+
+const VideoRun& videoRun() {
+    if (!environment->video_) {
+        environment->video_ = makeVideoRun(environment->options_, false);
+    }
+    return *environment->video_;
+}
+
+const VideoRun& videoSamples() {
+    if (environment->video_) {
+        return *environment->video_;
+    }
+    if (!environment->samples_) {
+        environment->samples_ = makeVideoRun(environment->options_, true);
+    }
+    return *environment->samples_;
+}
+
+const PhotoRun& photoRun() {
+    if (!environment->photos_) {
+        environment->photos_ = makePhotoRun(environment->options_);
+    }
+    return *environment->photos_;
+}
+
+std::string missingModel() {
+    std::error_code error;
+    return fs::is_directory(options().modelDirectory, error) ? std::string()
+                                                             : "Helmet model not found at: " + options().modelDirectory;
+}
+
+std::vector<std::string> splitLabelMap(const std::string& labelMap) {
+    std::vector<std::string> names;
+    std::stringstream in(labelMap);
+    std::string name;
+    while (std::getline(in, name, ',')) {
+        names.push_back(name);
+    }
+    return names;
+}
+
+Detector::~Detector() {
+    try {
+        detector_->Destroy();
+    } catch (...) {
+        ADD_FAILURE() << "Destroy threw";
+    }
+}
+
+bool Detector::load(float threshold) {
+    return load(options().modelDirectory, threshold);
+}
+
+bool Detector::load(const std::string& modelDirectory, float threshold) {
+    labelMap_.clear();
+    bool ok = false;
+    try {
+        ok = detector_->Initialize(modelDirectory, threshold, labelMap_);
+    } catch (...) {
+        ADD_FAILURE() << "Initialize threw";
+        return false;
+    }
+    if (!ok) {
+        ADD_FAILURE() << "Initialize(" << modelDirectory << ", " << threshold << ") returned false";
+        return false;
+    }
+    labels_ = splitLabelMap(labelMap_);
+    return true;
+}
+
+std::optional<std::vector<CustomObject>> Detector::run(const cv::Mat& frame, const std::string& cameraId) {
+    try {
+        return detector_->RunInference(frame, cameraId);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "RunInference(" << cameraId << ") threw: " << error.what();
+    } catch (...) {
+        ADD_FAILURE() << "RunInference(" << cameraId << ") threw";
+    }
+    return std::nullopt;
+}
+
+std::string describe(const CustomObject& object) {
+    std::ostringstream text;
+    text << "{classId " << object.classId << " '" << object.className << "' " << object.confidence << " ["
+         << object.box.x << ", " << object.box.y << ", " << object.box.width << "x" << object.box.height << "]}";
+    return text.str();
+}
+
+std::string differences(const std::vector<CustomObject>& expected, const std::vector<CustomObject>& actual) {
+    std::ostringstream text;
+    if (expected.size() != actual.size()) {
+        text << expected.size() << " detections before, " << actual.size() << " now";
+    }
+    for (std::size_t i = 0; i < std::min(expected.size(), actual.size()); ++i) {
+        const CustomObject& a = expected[i];
+        const CustomObject& b = actual[i];
+        const bool sameConfidence =
+            a.confidence == b.confidence || (std::isnan(a.confidence) && std::isnan(b.confidence));
+        if (a.classId != b.classId || a.className != b.className || !sameConfidence || a.box != b.box) {
+            text << (text.tellp() > 0 ? "; " : "") << "detection " << i << ": " << describe(a) << " then "
+                 << describe(b);
+        }
+    }
+    return text.str();
+}
+
+std::string differencesWithin(const std::vector<CustomObject>& expected, const std::vector<CustomObject>& actual,
+                              int pixels) {
+    std::vector<bool> taken(actual.size(), false);
+    std::ostringstream text;
+    const auto near = [pixels](int a, int b) { return std::abs(a - b) <= pixels; };
+    for (const CustomObject& a : expected) {
+        bool found = false;
+        for (std::size_t j = 0; j < actual.size() && !found; ++j) {
+            const CustomObject& b = actual[j];
+            if (!taken[j] && a.classId == b.classId && near(a.box.x, b.box.x) && near(a.box.y, b.box.y) &&
+                near(a.box.br().x, b.box.br().x) && near(a.box.br().y, b.box.br().y)) {
+                taken[j] = true;
+                found = true;
+            }
+        }
+        if (!found) {
+            text << (text.tellp() > 0 ? "; " : "") << "no match for " << describe(a);
+        }
+    }
+    for (std::size_t j = 0; j < actual.size(); ++j) {
+        if (!taken[j]) {
+            text << (text.tellp() > 0 ? "; " : "") << "unexpected " << describe(actual[j]);
+        }
+    }
+    return text.str();
+}
+
+long residentKilobytes() {
+    return static_cast<long>(tools::currentResidentMegabytes() * 1024.0);
+}
+
+double percentile(std::vector<double> values, double q) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    const double rank = q * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<std::size_t>(std::floor(rank));
+    const std::size_t above = std::min(values.size() - 1, below + 1);
+    return values[below] + (values[above] - values[below]) * (rank - static_cast<double>(below));
+}
+
+}  // namespace zor::cert

@@ -1,0 +1,701 @@
+// What a platform needs of a helmet detector beyond the contract's value
+// ranges: boxes and classes that mean something, repeatable results, real
+// concurrency, accuracy on labelled data, a sound life cycle and bounded
+// resources. Reaches the library only through IZORCustomClass.
+#include "CertificationSupport.h"
+#include "EvalCore.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <latch>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace zor::cert {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Results = std::vector<CustomObject>;
+
+// Frames with at least two detections, for the tests that compare results.
+constexpr std::size_t kCompareFrames = 3;
+constexpr float kOperatingThreshold = 0.6f;
+
+#define SKIP_WITHOUT_MODEL()                                            \
+    if (const std::string missing = missingModel(); !missing.empty()) { \
+        GTEST_SKIP() << missing;                                        \
+    }
+
+// A few real frames from the video; skips the test when there is none.
+#define REAL_FRAMES(frames)                                                            \
+    SKIP_WITHOUT_MODEL();                                                              \
+    const VideoRun& video_ = videoSamples();                                           \
+    if (!video_.available) {                                                           \
+        GTEST_SKIP() << video_.missing << " (the test needs real frames)";             \
+    }                                                                                  \
+    ASSERT_TRUE(video_.opened) << "cannot open the video " << options().video;         \
+    ASSERT_TRUE(video_.loaded) << "Initialize refused the model";                      \
+    ASSERT_FALSE(video_.sampleFrames.empty()) << "no video frame gave two detections"; \
+    const std::vector<cv::Mat> frames(                                                 \
+        video_.sampleFrames.begin(),                                                   \
+        video_.sampleFrames.begin() + static_cast<long>(std::min(kCompareFrames, video_.sampleFrames.size())))
+
+std::vector<Results> runAll(Detector& detector, const std::vector<cv::Mat>& frames, const std::string& cameraId) {
+    std::vector<Results> all;
+    for (const cv::Mat& frame : frames) {
+        all.push_back(detector.run(frame, cameraId).value_or(Results{}));
+    }
+    return all;
+}
+
+std::size_t countAll(const std::vector<Results>& all) {
+    std::size_t count = 0;
+    for (const Results& results : all) {
+        count += results.size();
+    }
+    return count;
+}
+
+std::string boxProblem(const CustomObject& object, cv::Size size) {
+    const cv::Rect& box = object.box;
+    if (box.x >= 0 && box.y >= 0 && box.width >= 0 && box.height >= 0 && box.x + box.width <= size.width &&
+        box.y + box.height <= size.height) {
+        return {};
+    }
+    std::ostringstream text;
+    text << describe(object) << " is not inside the " << size.width << "x" << size.height << " frame";
+    return text.str();
+}
+
+// Every result of the video run and of the photo run that is there, with
+// the frame size it came from.
+std::vector<FrameResult> recordedResults() {
+    std::vector<FrameResult> all;
+    EXPECT_TRUE(!videoRun().available || videoRun().loaded) << "Initialize refused the model";
+    EXPECT_TRUE(photoRun().problem.empty()) << photoRun().problem;
+    if (videoRun().available) {
+        all.insert(all.end(), videoRun().frames.begin(), videoRun().frames.end());
+    }
+    if (photoRun().available) {
+        all.insert(all.end(), photoRun().results.begin(), photoRun().results.end());
+    }
+    return all;
+}
+
+// ---------------------------------------------------------------------------
+// Detections: geometry and classes
+
+TEST(CertifiedDetections, EveryBoxLiesInsideTheFrame) {
+    videoRun();  // its sample frames too, in one pass
+    REAL_FRAMES(frames);
+    int checked = 0;
+    for (const FrameResult& result : recordedResults()) {
+        for (const CustomObject& object : result.objects) {
+            ++checked;
+            const std::string problem = boxProblem(object, result.size);
+            EXPECT_TRUE(problem.empty()) << problem;
+            if (!problem.empty()) {
+                return;  // one example is enough
+            }
+        }
+    }
+    // Odd sizes: crops whose top-left corner cuts into an object, so that
+    // its box must be clipped, and scaled copies.
+    Detector detector;
+    ASSERT_TRUE(detector.load(options().detectThreshold));
+    std::vector<cv::Mat> oddFrames;
+    for (const cv::Mat& frame : frames) {
+        Results objects = detector.run(frame, "certification").value_or(Results{});
+        // The three most confident are enough.
+        std::sort(objects.begin(), objects.end(),
+                  [](const CustomObject& a, const CustomObject& b) { return a.confidence > b.confidence; });
+        objects.resize(std::min<std::size_t>(objects.size(), 3));
+        for (const CustomObject& object : objects) {
+            const int x = std::clamp(object.box.x + object.box.width / 4, 0, frame.cols - 64);
+            const int y = std::clamp(object.box.y + object.box.height / 4, 0, frame.rows - 64);
+            const int width = std::min(517, frame.cols - x) | 1;
+            const int height = std::min(333, frame.rows - y) | 1;
+            oddFrames.push_back(
+                frame(cv::Rect(x, y, std::min(width, frame.cols - x), std::min(height, frame.rows - y))).clone());
+        }
+        for (const cv::Size size : {cv::Size(999, 561), cv::Size(333, 777), cv::Size(1283, 97)}) {
+            cv::Mat scaled;
+            cv::resize(frame, scaled, size);
+            oddFrames.push_back(scaled);
+        }
+    }
+    for (const cv::Mat& frame : oddFrames) {
+        for (const CustomObject& object : detector.run(frame, "certification").value_or(Results{})) {
+            ++checked;
+            const std::string problem = boxProblem(object, frame.size());
+            EXPECT_TRUE(problem.empty()) << problem;
+            if (!problem.empty()) {
+                return;
+            }
+        }
+    }
+    EXPECT_GT(checked, 0) << "no detection to check";
+}
+
+TEST(CertifiedDetections, ClassIdIndexesTheLabelMap) {
+    SKIP_WITHOUT_MODEL();
+    const std::vector<FrameResult> all = recordedResults();
+    if (all.empty()) {
+        GTEST_SKIP() << "neither the video nor the photos are there: " << videoRun().missing << "; "
+                     << photoRun().missing;
+    }
+    const std::size_t classes = (videoRun().available ? videoRun().labels : photoRun().labels).size();
+    int checked = 0;
+    for (const FrameResult& result : all) {
+        for (const CustomObject& object : result.objects) {
+            ++checked;
+            ASSERT_TRUE(object.classId >= 0 && static_cast<std::size_t>(object.classId) < classes)
+                << describe(object) << " has no name in a label map of " << classes << " classes";
+        }
+    }
+    EXPECT_GT(checked, 0) << "no detection to check";
+}
+
+TEST(CertifiedDetections, LabelMapNamesAreNonEmptyAndUnique) {
+    SKIP_WITHOUT_MODEL();
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    const std::vector<std::string>& names = detector.labels();
+    ASSERT_FALSE(names.empty()) << "the label map is empty";
+    std::set<std::string> seen;
+    for (const std::string& name : names) {
+        EXPECT_NE(name.find_first_not_of(" \t"), std::string::npos)
+            << "an empty name in the label map '" << detector.labelMap() << "'";
+        EXPECT_TRUE(seen.insert(name).second)
+            << "'" << name << "' appears twice in the label map '" << detector.labelMap() << "'";
+    }
+}
+
+// A library may leave className empty; where it fills it, it must be the
+// label map's name of classId.
+TEST(CertifiedDetections, ClassNameMatchesTheLabelMap) {
+    SKIP_WITHOUT_MODEL();
+    const std::vector<FrameResult> all = recordedResults();
+    if (all.empty()) {
+        GTEST_SKIP() << "neither the video nor the photos are there: " << videoRun().missing << "; "
+                     << photoRun().missing;
+    }
+    const std::vector<std::string>& labels = videoRun().available ? videoRun().labels : photoRun().labels;
+    for (const FrameResult& result : all) {
+        for (const CustomObject& object : result.objects) {
+            if (object.className.empty()) {
+                continue;
+            }
+            ASSERT_NE(std::find(labels.begin(), labels.end(), object.className), labels.end())
+                << describe(object) << ": the class name is not in the label map";
+            // An id outside the label map is ClassIdIndexesTheLabelMap's finding.
+            if (object.classId >= 0 && static_cast<std::size_t>(object.classId) < labels.size()) {
+                ASSERT_EQ(object.className, labels[static_cast<std::size_t>(object.classId)]) << describe(object);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Consistency
+
+TEST(CertifiedConsistency, SameFrameGivesTheSameDetectionsTwiceInARow) {
+    REAL_FRAMES(frames);
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Results first = detector.run(frames[i], "certification").value_or(Results{});
+        const Results second = detector.run(frames[i], "certification").value_or(Results{});
+        const std::string difference = differences(first, second);
+        EXPECT_TRUE(difference.empty()) << "frame " << i << ": " << difference;
+    }
+}
+
+TEST(CertifiedConsistency, CameraIdentifierDoesNotChangeTheDetections) {
+    REAL_FRAMES(frames);
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    const std::vector<std::string> cameras = {"", "1", "cam_1",
+                                              "rtsp://10.0.0.7:554/stream?id=front gate & yard, camera 12"};
+    // A fresh copy for every call: the same content, never the same buffer.
+    std::vector<cv::Mat> copies;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        copies.push_back(frames[i].clone());
+        const Results reference = detector.run(copies.back(), "certification").value_or(Results{});
+        for (const std::string& camera : cameras) {
+            copies.push_back(frames[i].clone());
+            const std::string difference =
+                differences(reference, detector.run(copies.back(), camera).value_or(Results{}));
+            EXPECT_TRUE(difference.empty()) << "frame " << i << ", camera '" << camera << "': " << difference;
+        }
+        copies.push_back(frames[i].clone());
+        Results frameOnly;
+        try {
+            frameOnly = detector.get().RunInference(copies.back());
+        } catch (...) {
+            ADD_FAILURE() << "RunInference(frame) threw";
+        }
+        const std::string difference = differences(reference, frameOnly);
+        EXPECT_TRUE(difference.empty()) << "frame " << i << ", no camera identifier: " << difference;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Concurrency
+
+struct Call {
+    Clock::time_point start;
+    Clock::time_point end;
+};
+
+// In each round thread 0 makes one long call on a very large frame while
+// the detector is idle, and the other threads start a moment later and keep
+// calling on a small frame until it returns. Calls that run at the same time
+// let the others finish calls inside thread 0's; a library that serialises
+// them holds every other call until thread 0's has ended.
+void expectOverlap(Detector& detector, const cv::Mat& frame, int threads) {
+    cv::Mat large;
+    cv::resize(frame, large, cv::Size(7680, 4320));
+    cv::Mat small;
+    cv::resize(frame, small, cv::Size(320, 180));
+    // Rounds until every other thread has finished a call inside thread 0's:
+    // a busy machine can delay any one of them.
+    constexpr int mostRounds = 20;
+    constexpr auto headStart = std::chrono::milliseconds(2);
+    std::vector<int> inside(static_cast<std::size_t>(threads), 0);
+    const auto allInside = [&] {
+        return std::all_of(inside.begin() + 1, inside.end(), [](int count) { return count > 0; });
+    };
+    int round = 0;
+    for (; round < mostRounds && !allInside(); ++round) {
+        std::vector<std::vector<Call>> calls(static_cast<std::size_t>(threads));
+        std::atomic<bool> longDone{false};
+        std::atomic<Clock::rep> longStart{0};
+        std::latch start(threads);
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                std::vector<Call>& mine = calls[static_cast<std::size_t>(t)];
+                const std::string camera = "cert_overlap_" + std::to_string(t);
+                start.arrive_and_wait();
+                if (t == 0) {
+                    Call call;
+                    call.start = Clock::now();
+                    longStart = call.start.time_since_epoch().count();
+                    detector.run(large, camera);
+                    call.end = Clock::now();
+                    mine.push_back(call);
+                    longDone = true;
+                    return;
+                }
+                while (longStart == 0) {
+                    std::this_thread::yield();
+                }
+                std::this_thread::sleep_until(Clock::time_point(Clock::duration(longStart.load())) + headStart);
+                while (!longDone) {
+                    Call call;
+                    call.start = Clock::now();
+                    detector.run(small, camera);
+                    call.end = Clock::now();
+                    mine.push_back(call);
+                }
+            });
+        }
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+        const Call& longCall = calls[0].front();
+        for (int t = 1; t < threads; ++t) {
+            for (const Call& call : calls[static_cast<std::size_t>(t)]) {
+                if (call.start >= longCall.start && call.end <= longCall.end) {
+                    ++inside[static_cast<std::size_t>(t)];
+                }
+            }
+        }
+    }
+    for (int t = 1; t < threads; ++t) {
+        EXPECT_GT(inside[static_cast<std::size_t>(t)], 0)
+            << threads << " threads: in " << round << " rounds thread " << t
+            << " never finished a call while a call of thread 0 ran; the calls do not overlap in time";
+    }
+}
+
+TEST(CertifiedConcurrency, CallsFromTwoAndFourThreadsOverlapInTime) {
+    REAL_FRAMES(frames);
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    detector.run(frames[0], "certification");  // lazy set-up stays out of the timing
+    expectOverlap(detector, frames[0], 2);
+    expectOverlap(detector, frames[0], 4);
+}
+
+TEST(CertifiedConcurrency, EachThreadGetsExactlyTheSerialResults) {
+    REAL_FRAMES(frames);
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    const std::vector<Results> serial = runAll(detector, frames, "certification");
+    constexpr int rounds = 4;
+    for (const int threads : {2, 4}) {
+        std::vector<std::string> problems(static_cast<std::size_t>(threads));
+        std::latch start(threads);
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                const std::string camera = "cert_thread_" + std::to_string(t);
+                start.arrive_and_wait();
+                for (std::size_t call = 0; call < rounds * frames.size(); ++call) {
+                    // Each thread starts at its own frame.
+                    const std::size_t index = (call + static_cast<std::size_t>(t)) % frames.size();
+                    Results results;
+                    try {
+                        results = detector.get().RunInference(frames[index], camera);
+                    } catch (...) {
+                        problems[static_cast<std::size_t>(t)] = "RunInference threw";
+                        return;
+                    }
+                    const std::string difference = differences(serial[index], results);
+                    if (!difference.empty() && problems[static_cast<std::size_t>(t)].empty()) {
+                        problems[static_cast<std::size_t>(t)] =
+                            "call " + std::to_string(call) + " on frame " + std::to_string(index) + ": " + difference;
+                    }
+                }
+            });
+        }
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+        for (int t = 0; t < threads; ++t) {
+            EXPECT_TRUE(problems[static_cast<std::size_t>(t)].empty())
+                << threads << " threads: thread " << t << ", " << problems[static_cast<std::size_t>(t)];
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Accuracy, scored by helmet-eval's code
+
+// Scored by class id (the label map's name); a library's className is
+// ClassNameMatchesTheLabelMap's concern. An id outside the map falls back to
+// the name.
+std::vector<zor::eval::Detection> toDetections(const Results& objects, const std::vector<std::string>& labels) {
+    std::vector<zor::eval::Detection> detections;
+    for (const CustomObject& object : objects) {
+        const bool indexed = object.classId >= 0 && static_cast<std::size_t>(object.classId) < labels.size();
+        detections.push_back({indexed ? labels[static_cast<std::size_t>(object.classId)] : object.className,
+                              object.confidence, cv::Rect2d(object.box)});
+    }
+    return detections;
+}
+
+void expectFloors(const zor::eval::Evaluator& evaluator, const std::map<std::string, double>& floors,
+                  const std::string& data) {
+    const std::vector<zor::eval::ClassFigures> figures = evaluator.figures();
+    std::ostringstream line;
+    line << "[certification] " << data << ", " << evaluator.images() << (data == "video" ? " frames:" : " images:");
+    for (const auto& [name, floor] : floors) {
+        const auto found = std::find_if(figures.begin(), figures.end(),
+                                        [&name = name](const zor::eval::ClassFigures& f) { return f.name == name; });
+        if (found == figures.end()) {
+            ADD_FAILURE() << "the label map has no class '" << name << "'";
+            continue;
+        }
+        ::testing::Test::RecordProperty(data + "_ap50_" + name, std::to_string(found->ap50));
+        line << " " << name << " AP50 " << found->ap50 << " (floor " << floor << ")";
+        EXPECT_TRUE(found->ap50 >= floor)
+            << data << ": " << name << " AP50 " << found->ap50 << " is under the floor " << floor;
+    }
+    std::cout << line.str() << std::endl;
+}
+
+TEST(CertifiedAccuracy, VideoMeetsTheAp50Floors) {
+    SKIP_WITHOUT_MODEL();
+    const VideoRun& video = videoRun();
+    if (!video.available) {
+        GTEST_SKIP() << video.missing;
+    }
+    std::error_code error;
+    if (options().videoLabels.empty() || !std::filesystem::is_regular_file(options().videoLabels, error)) {
+        GTEST_SKIP() << "Ground truth of the video not found at: " << options().videoLabels;
+    }
+    ASSERT_TRUE(video.opened) << "cannot open the video " << options().video;
+    ASSERT_TRUE(video.loaded) << "Initialize refused the model";
+    ASSERT_FALSE(video.frames.empty()) << "no frame was run";
+    zor::eval::FrameLabels truths;
+    try {
+        truths = zor::eval::readRendererLabels(options().videoLabels, zor::eval::parseClassMap("0:helmet,1:head"));
+    } catch (const std::exception& problem) {
+        FAIL() << problem.what();
+    }
+    zor::eval::Evaluator evaluator({video.labels});
+    for (std::size_t i = 0; i < video.frames.size(); ++i) {
+        const auto found = truths.find(static_cast<long>(i));
+        evaluator.addImage(found == truths.end() ? std::vector<zor::eval::LabelledBox>{} : found->second,
+                           toDetections(video.frames[i].objects, video.labels));
+    }
+    expectFloors(evaluator, options().videoFloors, "video");
+}
+
+TEST(CertifiedAccuracy, RealPhotosMeetTheAp50Floors) {
+    SKIP_WITHOUT_MODEL();
+    const PhotoRun& photos = photoRun();
+    if (!photos.available) {
+        GTEST_SKIP() << photos.missing;
+    }
+    ASSERT_TRUE(photos.problem.empty()) << photos.problem;
+    zor::eval::Evaluator evaluator({photos.labels});
+    try {
+        const zor::eval::ClassMap classes = zor::eval::parseClassMap(options().photoClasses);
+        zor::eval::checkClassMap(classes, photos.labels);
+        const std::filesystem::path labels = std::filesystem::path(options().photos) / "labels";
+        for (std::size_t i = 0; i < photos.results.size(); ++i) {
+            evaluator.addImage(
+                zor::eval::readYoloLabels(labels / (photos.names[i] + ".txt"), photos.results[i].size, classes),
+                toDetections(photos.results[i].objects, photos.labels));
+        }
+    } catch (const std::exception& problem) {
+        FAIL() << problem.what();
+    }
+    expectFloors(evaluator, options().photoFloors, "photos");
+}
+
+// ---------------------------------------------------------------------------
+// Life cycle
+
+TEST(CertifiedLifeCycle, InitializeWorksAgainAfterDestroy) {
+    REAL_FRAMES(frames);
+    Detector fresh;
+    ASSERT_TRUE(fresh.load(kOperatingThreshold));
+    const std::vector<Results> expected = runAll(fresh, frames, "certification");
+    ASSERT_GT(countAll(expected), 0u);
+
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    EXPECT_TRUE(detector.get().Destroy());
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    const std::vector<Results> again = runAll(detector, frames, "certification");
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const std::string difference = differences(expected[i], again[i]);
+        EXPECT_TRUE(difference.empty()) << "frame " << i << " after Destroy and Initialize: " << difference;
+    }
+}
+
+// The same model at another threshold: the second Initialize must take over.
+// The higher threshold is the first that drops detections: the median
+// confidence at the lower one, else fixed steps (for confidences outside
+// [0, 1], the contract's finding).
+TEST(CertifiedLifeCycle, SecondInitializeReplacesTheModel) {
+    REAL_FRAMES(frames);
+    const float low = options().detectThreshold;
+    Detector fresh;
+    ASSERT_TRUE(fresh.load(low));
+    const std::vector<Results> expected = runAll(fresh, frames, "certification");
+    std::vector<double> confidences;
+    for (const Results& results : expected) {
+        for (const CustomObject& object : results) {
+            if (object.confidence >= 0.0f && object.confidence <= 1.0f) {
+                confidences.push_back(object.confidence);
+            }
+        }
+    }
+    std::vector<float> candidates = {0.5f, 0.8f, 0.9f, 0.95f, 0.98f, 0.99f};
+    if (!confidences.empty()) {
+        candidates.insert(candidates.begin(), static_cast<float>(percentile(confidences, 0.5)));
+    }
+    float high = 0.0f;
+    for (const float candidate : candidates) {
+        if (candidate <= low) {
+            continue;
+        }
+        Detector atCandidate;
+        ASSERT_TRUE(atCandidate.load(candidate));
+        const std::vector<Results> results = runAll(atCandidate, frames, "certification");
+        for (std::size_t i = 0; i < frames.size() && high == 0.0f; ++i) {
+            if (!differences(expected[i], results[i]).empty()) {
+                high = candidate;
+            }
+        }
+        if (high > 0.0f) {
+            break;
+        }
+    }
+    if (high == 0.0f) {
+        GTEST_SKIP() << "no threshold up to 0.99 drops a detection found at " << low << ": the test cannot tell";
+    }
+
+    Detector detector;
+    ASSERT_TRUE(detector.load(high));
+    ASSERT_TRUE(detector.load(low));
+    const std::vector<Results> replaced = runAll(detector, frames, "certification");
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const std::string difference = differences(expected[i], replaced[i]);
+        EXPECT_TRUE(difference.empty()) << "frame " << i << ", Initialize at " << high << " then " << low
+                                        << ", against one Initialize at " << low << ": " << difference;
+    }
+}
+
+TEST(CertifiedLifeCycle, FailedInitializeLeavesNoModel) {
+    REAL_FRAMES(frames);
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    ASSERT_GT(countAll(runAll(detector, frames, "certification")), 0u);
+    std::string labelMap;
+    bool ok = true;
+    try {
+        ok = detector.get().Initialize("certification-no-such-model", kOperatingThreshold, labelMap);
+    } catch (...) {
+        ADD_FAILURE() << "Initialize threw";
+    }
+    EXPECT_FALSE(ok) << "Initialize accepted a directory that does not exist";
+    const std::vector<Results> after = runAll(detector, frames, "certification");
+    EXPECT_EQ(countAll(after), 0u) << "the detector still detects after a failed Initialize";
+}
+
+TEST(CertifiedLifeCycle, OptimizeModelKeepsTheDetections) {
+    REAL_FRAMES(frames);
+    Detector detector;
+    ASSERT_TRUE(detector.load(kOperatingThreshold));
+    const std::vector<Results> before = runAll(detector, frames, "certification");
+    bool optimized = false;
+    try {
+        optimized = detector.get().OptimizeModel(true);
+    } catch (...) {
+        ADD_FAILURE() << "OptimizeModel threw";
+    }
+    EXPECT_TRUE(optimized) << "OptimizeModel(true) returned false on a loaded model";
+    const std::vector<Results> after = runAll(detector, frames, "certification");
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const std::string difference = differencesWithin(before[i], after[i], 1);
+        EXPECT_TRUE(difference.empty()) << "frame " << i << " after OptimizeModel(true): " << difference;
+    }
+}
+
+// Any list entry named "threshold" with the value as its text or number.
+std::optional<double> reportedThreshold(const CustomParams& params) {
+    const auto named = [](const std::string& name) {
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return lower == "threshold" || lower == "confidence_threshold" || lower == "min_confidence";
+    };
+    const auto number = [](const std::string& text) -> std::optional<double> {
+        std::istringstream in(text);
+        double value = 0.0;
+        if (in >> value) {
+            return value;
+        }
+        return std::nullopt;
+    };
+    for (const ParamTextEntry& entry : params.textEntries) {
+        if (named(entry.text1)) {
+            return number(entry.text2);
+        }
+    }
+    for (const ParamFlagsEntry& entry : params.flagEntries) {
+        if (named(entry.text1)) {
+            return number(entry.text2);
+        }
+    }
+    for (const ParamListEntry& entry : params.listEntries) {
+        if (named(entry.text1) && !entry.valueList.empty()) {
+            return entry.valueList.front();
+        }
+    }
+    return std::nullopt;
+}
+
+TEST(CertifiedLifeCycle, ConfigureParametersReportsTheThresholdGiven) {
+    SKIP_WITHOUT_MODEL();
+    for (const float threshold : {0.37f, 0.81f}) {
+        Detector detector;
+        ASSERT_TRUE(detector.load(threshold));
+        CustomParams params;
+        bool ok = false;
+        try {
+            ok = detector.get().ConfigureParameters(params);
+        } catch (...) {
+            ADD_FAILURE() << "ConfigureParameters threw";
+        }
+        EXPECT_TRUE(ok);
+        const std::optional<double> reported = reportedThreshold(params);
+        ASSERT_TRUE(reported.has_value()) << "ConfigureParameters reports no entry named threshold";
+        EXPECT_NEAR(*reported, threshold, 1e-3) << "Initialize was given " << threshold;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Resources
+
+// Hands free heap memory back to the system, so that what an earlier test
+// freed cannot hide memory that the cycles keep.
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+TEST(CertifiedResources, ResidentMemoryStaysFlatOverInitializeDestroyCycles) {
+    SKIP_WITHOUT_MODEL();
+    const int cycles = options().cycles;
+    // Allocators and lazily loaded code settle in the first cycles.
+    const int warmUp = std::clamp(cycles / 10, 3, 20);
+    const cv::Mat frame(360, 640, CV_8UC3, cv::Scalar(90, 120, 150));
+    Detector detector;
+    long baseline = 0;
+    for (int cycle = 0; cycle < warmUp + cycles; ++cycle) {
+        if (cycle == warmUp) {
+            releaseFreeMemory();
+            baseline = residentKilobytes();
+        }
+        ASSERT_TRUE(detector.load(kOperatingThreshold)) << "cycle " << cycle;
+        detector.run(frame, "certification");
+        ASSERT_TRUE(detector.get().Destroy()) << "cycle " << cycle;
+    }
+    ASSERT_GT(baseline, 0) << "no resident memory figure on this system";
+    releaseFreeMemory();
+    const long growthKb = residentKilobytes() - baseline;
+    const double growthMb = static_cast<double>(growthKb) / 1024.0;
+    ::testing::Test::RecordProperty("cycles", cycles);
+    ::testing::Test::RecordProperty("memory_growth_mb", std::to_string(growthMb));
+    std::cout << "[certification] " << cycles << " Initialize/Destroy cycles: resident memory grew " << growthKb
+              << " kB (budget " << options().memoryBudgetMb << " MB)" << std::endl;
+    EXPECT_LT(growthMb, options().memoryBudgetMb);
+}
+
+TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
+    SKIP_WITHOUT_MODEL();
+    const VideoRun& video = videoRun();
+    if (!video.available) {
+        GTEST_SKIP() << video.missing;
+    }
+    ASSERT_TRUE(video.opened) << "cannot open the video " << options().video;
+    ASSERT_TRUE(video.loaded) << "Initialize refused the model";
+    ASSERT_FALSE(video.frames.empty()) << "no frame was run";
+    std::vector<double> times;
+    for (const FrameResult& frame : video.frames) {
+        times.push_back(frame.milliseconds);
+    }
+    const double p50 = percentile(times, 0.50);
+    const double p99 = percentile(times, 0.99);
+    const double most = *std::max_element(times.begin(), times.end());
+    ::testing::Test::RecordProperty("frames", static_cast<int>(times.size()));
+    ::testing::Test::RecordProperty("p50_ms", std::to_string(p50));
+    ::testing::Test::RecordProperty("p99_ms", std::to_string(p99));
+    ::testing::Test::RecordProperty("max_ms", std::to_string(most));
+    std::cout << "[certification] " << times.size() << " video frames: p50=" << p50 << "ms p99=" << p99
+              << "ms max=" << most << "ms (budget " << options().latencyBudgetMs << "ms)" << std::endl;
+    EXPECT_LT(p99, options().latencyBudgetMs);
+}
+
+}  // namespace
+}  // namespace zor::cert

@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Runs the certification program once and checks that exactly the expected
+tests failed (or that it died inside the expected test) and every other test
+passed."""
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+
+from check_contract_run import Run, _text
+
+
+def run_certification(program, workdir, arguments, timeout):
+    """Runs the program once in workdir; never raises for the program's faults."""
+    folder = tempfile.mkdtemp(prefix="certification-report-")
+    report = os.path.join(folder, "report.json")
+    try:
+        try:
+            completed = subprocess.run(
+                [os.path.abspath(program), "--gtest_output=json:" + report] + list(arguments),
+                cwd=workdir, capture_output=True, text=True, timeout=timeout)
+        except subprocess.TimeoutExpired as expired:
+            return Run(stdout=_text(expired.stdout), stderr=_text(expired.stderr),
+                       error="the certification program did not finish within %g s" % timeout)
+        except OSError as error:
+            return Run(error="the certification program could not be started: %s" % error)
+        run = Run(completed.returncode, completed.stdout, completed.stderr)
+        try:
+            with open(report, encoding="utf-8") as handle:
+                run.report = json.load(handle)
+        except (OSError, ValueError):
+            run.report = None
+        return run
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def check_certification(expected, run):
+    """expected: {"failing": [Suite.Test, ...], "crash_in": Suite.Test or None}."""
+    if run.error:
+        return [run.error]
+    if expected.get("crash_in"):
+        started = re.findall(r"^\[ RUN      \] (\S+)$", run.stdout, re.M)
+        finished = set(re.findall(r"^\[ +(?:OK|FAILED|SKIPPED) +\] (\S+) \(", run.stdout, re.M))
+        if run.returncode in (0, 1) or not started or started[-1] != expected["crash_in"] \
+                or started[-1] in finished:
+            return ["certification: expected the program to die inside %s; exit status %s, last test started %s"
+                    % (expected["crash_in"], run.returncode, started[-1] if started else None)]
+        return []
+    if run.report is None:
+        return ["certification: no JSON report was written (exit status %s)\n%s"
+                % (run.returncode, run.stderr[-2000:])]
+    problems = []
+    failing = set()
+    for suite in run.report["testsuites"]:
+        for test in suite["testsuite"]:
+            name = suite["name"] + "." + test["name"]
+            if test.get("failures"):
+                failing.add(name)
+            elif test["result"] != "COMPLETED":
+                problems.append("certification: %s did not run (%s)" % (name, test["result"]))
+    wanted = set(expected.get("failing", []))
+    for name in sorted(wanted - failing):
+        problems.append("certification: %s should fail and did not" % name)
+    for name in sorted(failing - wanted):
+        problems.append("certification: %s failed unexpectedly" % name)
+    status = 1 if wanted else 0
+    if run.returncode != status:
+        problems.append("certification: exit status %s, expected %d" % (run.returncode, status))
+    return problems
