@@ -2,39 +2,14 @@
 """Runs the certification program once and checks that exactly the expected
 tests failed (or that it died inside the expected test) and every other test
 passed."""
-import json
-import os
 import re
-import shutil
-import subprocess
-import tempfile
 
-from check_contract_run import Run, _text
+from check_contract_run import run_program
 
 
 def run_certification(program, workdir, arguments, timeout):
     """Runs the program once in workdir; never raises for the program's faults."""
-    folder = tempfile.mkdtemp(prefix="certification-report-")
-    report = os.path.join(folder, "report.json")
-    try:
-        try:
-            completed = subprocess.run(
-                [os.path.abspath(program), "--gtest_output=json:" + report] + list(arguments),
-                cwd=workdir, capture_output=True, text=True, timeout=timeout)
-        except subprocess.TimeoutExpired as expired:
-            return Run(stdout=_text(expired.stdout), stderr=_text(expired.stderr),
-                       error="the certification program did not finish within %g s" % timeout)
-        except OSError as error:
-            return Run(error="the certification program could not be started: %s" % error)
-        run = Run(completed.returncode, completed.stdout, completed.stderr)
-        try:
-            with open(report, encoding="utf-8") as handle:
-                run.report = json.load(handle)
-        except (OSError, ValueError):
-            run.report = None
-        return run
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
+    return run_program(program, workdir, timeout, arguments, name="the certification program")
 
 
 def check_certification(expected, run):

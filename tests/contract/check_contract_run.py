@@ -39,20 +39,21 @@ def _text(data):
     return data.decode("utf-8", "replace") if isinstance(data, bytes) else data
 
 
-def run_program(program, workdir, timeout):
-    """Runs the program once in workdir; never raises for the program's faults."""
-    folder = tempfile.mkdtemp(prefix="contract-report-")
+def run_program(program, workdir, timeout, arguments=(), name="the program"):
+    """Runs a GoogleTest program once in workdir with its JSON report;
+    never raises for the program's faults."""
+    folder = tempfile.mkdtemp(prefix="gtest-report-")
     report = os.path.join(folder, "report.json")
     try:
         try:
             completed = subprocess.run(
-                [os.path.abspath(program), "--gtest_output=json:" + report],
+                [os.path.abspath(program), "--gtest_output=json:" + report] + list(arguments),
                 cwd=workdir, capture_output=True, text=True, timeout=timeout)
         except subprocess.TimeoutExpired as expired:
             return Run(stdout=_text(expired.stdout), stderr=_text(expired.stderr),
-                       error="the program did not finish within %g s" % timeout)
+                       error="%s did not finish within %g s" % (name, timeout))
         except OSError as error:
-            return Run(error="the program could not be started: %s" % error)
+            return Run(error="%s could not be started: %s" % (name, error))
         run = Run(completed.returncode, completed.stdout, completed.stderr)
         try:
             with open(report, encoding="utf-8") as handle:
