@@ -1,5 +1,6 @@
 # The SDK layout: include/, lib/ with the library and its CMake package,
-# bin/ with the contract program and the tools, share/ with the shipped model.
+# bin/ with the contract and certification programs and the tools, share/
+# with the shipped model and the certification program's photo sample.
 # CPack packs the same tree as .deb and .tar.gz.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -34,7 +35,12 @@ if(NOT HMD_VENDOR_LIBRARY)
   install(FILES ${HMD_SHIPPED_MODEL_DIR}/model.yml ${HMD_SHIPPED_MODEL_DIR}/helmet.onnx
     DESTINATION ${HMD_SHARE_DIR}/models/ZOR_Helmet)
 endif()
-hmd_install_programs(HelmetDetectionTest helmet-bench helmet-detect helmet-eval)
+hmd_install_programs(HelmetDetectionTest HelmetCertificationTest helmet-bench helmet-detect helmet-eval)
+# The certification program's labelled photos (public domain, see their README);
+# pass --photos with this folder to the installed program.
+if(TARGET HelmetCertificationTest)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/assets/hard-hat-sample DESTINATION ${HMD_SHARE_DIR})
+endif()
 # helmet-report runs the programs above: its launcher goes beside them, its
 # modules into share/, where the launcher looks for them.
 if(TARGET helmet-bench AND TARGET helmet-detect AND TARGET helmet-eval)

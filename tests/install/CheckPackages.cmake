@@ -19,7 +19,8 @@ set(expected_files include/ZORCustomHMD.h include/IZORCustomClass.h
                    /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfigVersion.cmake
                    bin/HelmetDetectionTest share/ZORCustomHelmetDetection/models/ZOR_Helmet/helmet.onnx)
 if(TOOLS)
-  list(APPEND expected_files bin/helmet-bench bin/helmet-detect bin/helmet-report
+  list(APPEND expected_files bin/helmet-bench bin/helmet-detect bin/helmet-report bin/HelmetCertificationTest
+                             share/ZORCustomHelmetDetection/hard-hat-sample/labels
                              share/ZORCustomHelmetDetection/helmet-report/helmet_report.py)
 endif()
 foreach(expected IN LISTS expected_files)

@@ -1,7 +1,8 @@
 # Installs the build into a fresh prefix, builds the consumer project against
 # it with find_package, runs the consumer on the installed model, and runs the
-# installed contract program on the installed model with the staged video.
-# -DBUILD=... -DPREFIX=... -DCONSUMER=... -DVIDEO=... -DSTAGE=... -DCHECKER=... -DPYTHON=...
+# installed contract program on the installed model with the staged video, and
+# the installed certification program (where the tools are built) there too.
+# -DBUILD=... -DPREFIX=... -DCONSUMER=... -DVIDEO=... -DVIDEO_LABELS=... -DSTAGE=... -DCHECKER=... -DPYTHON=...
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   message(STATUS "${out}")
@@ -36,3 +37,15 @@ endif()
 
 run(${CMAKE_COMMAND} -DMODEL=${model} -DVIDEO=${VIDEO} -DDEST=${PREFIX}-staged -P ${STAGE})
 run(${PYTHON} ${CHECKER} --program ${PREFIX}/bin/HelmetDetectionTest --workdir ${PREFIX}-staged --scenario staged)
+
+# The certification program as a platform team runs it from the install, with
+# the installed photo sample and fewer frames and cycles than its defaults.
+set(certification ${PREFIX}/bin/HelmetCertificationTest)
+if(EXISTS ${certification})
+  execute_process(COMMAND ${certification} --photos=${PREFIX}/share/ZORCustomHelmetDetection/hard-hat-sample
+                          --video-labels=${VIDEO_LABELS} --frames=60 --cycles=20
+                  WORKING_DIRECTORY ${PREFIX}-staged RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "PASSED  \\] 17 tests" OR out MATCHES "SKIPPED")
+    message(FATAL_ERROR "the installed certification program did not pass all 17 tests (${status}):\n${out}\n${err}")
+  endif()
+endif()
