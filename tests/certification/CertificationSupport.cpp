@@ -1,5 +1,6 @@
 #include "CertificationSupport.h"
 
+#include "CommandLine.h"
 #include "MediaInput.h"
 #include "ResidentMemory.h"
 #include "ToolExit.h"
@@ -24,12 +25,6 @@ namespace {
 // of the frames apart.
 constexpr std::size_t kSampleFrames = 3;
 
-bool parseNumber(const std::string& text, double& value) {
-    std::istringstream in(text);
-    in >> value;
-    return in && in.peek() == std::istringstream::traits_type::eof() && std::isfinite(value);
-}
-
 // "helmet:0.97,head:0.93"
 bool parseFloors(const std::string& text, std::map<std::string, double>& floors) {
     std::map<std::string, double> parsed;
@@ -37,27 +32,15 @@ bool parseFloors(const std::string& text, std::map<std::string, double>& floors)
     std::string item;
     while (std::getline(in, item, ',')) {
         const auto colon = item.rfind(':');
-        double value = 0.0;
-        if (colon == std::string::npos || colon == 0 || !parseNumber(item.substr(colon + 1), value) || value < 0.0 ||
-            value > 1.0) {
+        const std::optional<double> value =
+            colon == std::string::npos ? std::nullopt : tools::parseNumber<double>(item.substr(colon + 1));
+        if (colon == 0 || !value || !(*value >= 0.0 && *value <= 1.0)) {
             return false;
         }
-        parsed[item.substr(0, colon)] = value;
+        parsed[item.substr(0, colon)] = *value;
     }
     floors = std::move(parsed);
     return true;
-}
-
-bool isImageFile(const fs::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    for (const char* known : {".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff", ".webp", ".ppm", ".pgm", ".pnm"}) {
-        if (extension == known) {
-            return true;
-        }
-    }
-    return false;
 }
 
 double millisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -84,50 +67,32 @@ std::string usage() {
 }
 
 std::string parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        std::string value;
-        const auto equals = name.find('=');
-        if (equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            return name + " needs a value";
-        }
-        double number = 0.0;
-        const bool numeric = parseNumber(value, number);
-        const bool count = numeric && number >= 1.0 && number == std::floor(number) && number < 1e7;
-        if (name == "--model") {
-            options.modelDirectory = value;
-        } else if (name == "--video") {
-            options.video = value;
-        } else if (name == "--video-labels") {
-            options.videoLabels = value;
-        } else if (name == "--photos") {
-            options.photos = value;
-        } else if (name == "--photo-classes") {
-            options.photoClasses = value;
-        } else if (name == "--video-floors" || name == "--photo-floors") {
-            if (!parseFloors(value, name == "--video-floors" ? options.videoFloors : options.photoFloors)) {
-                return name + " takes class:AP50 items between 0 and 1, e.g. helmet:0.9,head:0.9";
+    static const tools::OptionTable table{
+        {"model", "video", "video-labels", "photos", "photo-classes", "video-floors", "photo-floors",
+         "detect-threshold", "frames", "photo-count", "cycles", "memory-budget-mb", "latency-budget-ms"},
+        {}};
+    constexpr int kMaxCount = 10'000'000;
+    try {
+        const tools::Arguments arguments = tools::Arguments::parse(argc, argv, table);
+        options.modelDirectory = arguments.text("model", options.modelDirectory);
+        options.video = arguments.text("video", options.video);
+        options.videoLabels = arguments.text("video-labels", options.videoLabels);
+        options.photos = arguments.text("photos", options.photos);
+        options.photoClasses = arguments.text("photo-classes", options.photoClasses);
+        for (const auto& [name, floors] :
+             {std::pair{"video-floors", &options.videoFloors}, std::pair{"photo-floors", &options.photoFloors}}) {
+            if (arguments.has(name) && !parseFloors(arguments.text(name), *floors)) {
+                return std::string("--") + name + " takes class:AP50 items between 0 and 1, e.g. helmet:0.9,head:0.9";
             }
-        } else if (name == "--detect-threshold" && numeric && number >= 0.0 && number <= 1.0) {
-            options.detectThreshold = static_cast<float>(number);
-        } else if (name == "--frames" && count) {
-            options.frames = static_cast<int>(number);
-        } else if (name == "--photo-count" && count) {
-            options.photoCount = static_cast<int>(number);
-        } else if (name == "--cycles" && count) {
-            options.cycles = static_cast<int>(number);
-        } else if (name == "--memory-budget-mb" && numeric && number > 0.0) {
-            options.memoryBudgetMb = number;
-        } else if (name == "--latency-budget-ms" && numeric && number > 0.0) {
-            options.latencyBudgetMs = number;
-        } else {
-            return "unknown option or unusable value: " + name + " " + value;
         }
+        options.detectThreshold = arguments.number("detect-threshold", options.detectThreshold, 0.0f, 1.0f);
+        options.frames = arguments.number("frames", options.frames, 1, kMaxCount);
+        options.photoCount = arguments.number("photo-count", options.photoCount, 1, kMaxCount);
+        options.cycles = arguments.number("cycles", options.cycles, 1, kMaxCount);
+        options.memoryBudgetMb = arguments.number("memory-budget-mb", options.memoryBudgetMb, 1e-6, 1e6);
+        options.latencyBudgetMs = arguments.number("latency-budget-ms", options.latencyBudgetMs, 1e-6, 1e6);
+    } catch (const tools::UserError& error) {
+        return error.what();
     }
     return {};
 }
@@ -222,12 +187,12 @@ PhotoRun makePhotoRun(const Options& options) {
     }
     run.available = true;
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(images, error)) {
-        if (entry.is_regular_file(error) && isImageFile(entry.path())) {
-            files.push_back(entry.path());
-        }
+    try {
+        files = tools::listImages(images);
+    } catch (const tools::UserError& error) {
+        run.problem = error.what();
+        return run;
     }
-    std::sort(files.begin(), files.end());
     if (options.photoCount > 0 && files.size() > static_cast<std::size_t>(options.photoCount)) {
         files.resize(static_cast<std::size_t>(options.photoCount));
     }
@@ -243,9 +208,11 @@ PhotoRun makePhotoRun(const Options& options) {
     run.loaded = true;
     run.labels = detector.labels();
     for (const fs::path& file : files) {
-        cv::Mat image = cv::imread(file.string(), cv::IMREAD_COLOR);
-        if (image.empty()) {
-            run.problem = "cannot read the image " + file.string();
+        cv::Mat image;
+        try {
+            image = tools::readImage(file);
+        } catch (const tools::UserError& error) {
+            run.problem = error.what();
             return run;
         }
         FrameResult result;
