@@ -59,6 +59,16 @@ std::vector<Results> runAll(Detector& detector, const std::vector<cv::Mat>& fram
     return all;
 }
 
+// Why recordedResults() is empty.
+std::string nothingRecorded() {
+    return "neither the video nor the photos are there: " + videoRun().missing + "; " + photoRun().missing;
+}
+
+// The label map of the run the results come from.
+const std::vector<std::string>& recordedLabels() {
+    return videoRun().available ? videoRun().labels : photoRun().labels;
+}
+
 std::size_t countAll(const std::vector<Results>& all) {
     std::size_t count = 0;
     for (const Results& results : all) {
@@ -152,10 +162,9 @@ TEST(CertifiedDetections, ClassIdIndexesTheLabelMap) {
     SKIP_WITHOUT_MODEL();
     const std::vector<FrameResult> all = recordedResults();
     if (all.empty()) {
-        GTEST_SKIP() << "neither the video nor the photos are there: " << videoRun().missing << "; "
-                     << photoRun().missing;
+        GTEST_SKIP() << nothingRecorded();
     }
-    const std::size_t classes = (videoRun().available ? videoRun().labels : photoRun().labels).size();
+    const std::size_t classes = recordedLabels().size();
     int checked = 0;
     for (const FrameResult& result : all) {
         for (const CustomObject& object : result.objects) {
@@ -188,10 +197,9 @@ TEST(CertifiedDetections, ClassNameMatchesTheLabelMap) {
     SKIP_WITHOUT_MODEL();
     const std::vector<FrameResult> all = recordedResults();
     if (all.empty()) {
-        GTEST_SKIP() << "neither the video nor the photos are there: " << videoRun().missing << "; "
-                     << photoRun().missing;
+        GTEST_SKIP() << nothingRecorded();
     }
-    const std::vector<std::string>& labels = videoRun().available ? videoRun().labels : photoRun().labels;
+    const std::vector<std::string>& labels = recordedLabels();
     for (const FrameResult& result : all) {
         for (const CustomObject& object : result.objects) {
             if (object.className.empty()) {
