@@ -24,52 +24,18 @@ def cbr(cin, cout, stride=1, dilation=1, k=3, groups=1):
 
 # Body layouts: rows (kind, out channels, stride, dilation); kind "c" 3x3
 # conv, "p" 1x1 conv, "d" depthwise 3x3 then 1x1 (depthwise-separable).
+# The choices behind them are in tools/training/README.md.
 ARCHS = {
-    # Round 2, trained from scratch: 223M MACs, 5.2 ms per 1080p call in the
-    # C++ detector; the parent of the shipped r6b.
-    "r2": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1),
-           ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 1), ("c", 64, 1, 2), ("p", 64, 1, 1)],
-    # Round 3: no conv at 1/4, width 48 and three 3x3 convs at 1/8 (two
-    # dilated, keeping most of the context): 2.1-2.4 ms, 10 epochs fell short
-    # on the held-out frames (head precision/recall 0.943/0.907).
-    "r3": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 48, 2, 1),
-           ("c", 48, 1, 2), ("c", 48, 1, 1), ("c", 48, 1, 2), ("p", 48, 1, 1)],
-    # Round 4: as r3 with width 56 at 1/8: 2.4 ms, 13 epochs still short on
-    # heads (0.949/0.931, mostly background and loose boxes).
-    "r4": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 56, 2, 1),
-           ("c", 56, 1, 2), ("c", 56, 1, 1), ("c", 56, 1, 2), ("p", 56, 1, 1)],
-    # Round 5: r2 without its 1/4 conv (r5q, 4.5 ms per 1080p call against
-    # r2's 5.2 in the C++ detector) and also without one plain 1/8 conv
-    # (r5q1), fine-tuned from r2's weights (train.py --init-from): the 1/4
-    # conv matters for the small heads of full frames (r5q with distillation:
-    # head 0.965/0.928, r5q1: 0.939/0.904).
-    "r5q": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
-            ("c", 64, 1, 2), ("p", 64, 1, 1)],
-    "r5q1": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2), ("c", 64, 1, 2),
-             ("p", 64, 1, 1)],
-    # Round 6: r2 without one plain 1/8 conv, the one between the dilated
-    # convs (r6, head 0.954/0.930) or the one after the stride-2 conv (r6b,
-    # 0.974/0.934, 4.6 ms per call); fine-tuned from r2 and distilled from it.
-    "r6": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 1), ("c", 64, 1, 2),
-           ("c", 64, 1, 2), ("p", 64, 1, 1)],
-    "r6b": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
-            ("c", 64, 1, 2), ("p", 64, 1, 1)],
-    # Round 7: r6b with a 16-channel 1/4 conv (r7q) or 48 channels at 1/8
-    # (r7w), pruned from r6b's weights and distilled from it. r7w is about
-    # 15% faster than r6b but short on helmet precision (0.966), r7q on head
-    # recall (0.930).
-    "r7q": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 16, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
-            ("c", 64, 1, 2), ("p", 64, 1, 1)],
-    "r7w": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 48, 2, 1), ("c", 48, 1, 2), ("c", 48, 1, 1),
-            ("c", 48, 1, 2), ("p", 64, 1, 1)],
-    # Real photos (round 8): r6b with a conv of dilation 4 at 1/8 for the
-    # context of large, close heads, 64 channels (h1) or 80 (h1w).
+    # The shipped body: two stride-2 convs as a cheap stem, a 32-channel conv
+    # at 1/4, a stride-2 conv, four 64-channel convs at 1/8 with dilations
+    # 2, 1, 2 and 4 (context for large, close heads) and a 1x1 conv.
     "h1": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
            ("c", 64, 1, 2), ("c", 64, 1, 4), ("p", 64, 1, 1)],
+    # h1 with 80 channels at 1/8.
     "h1w": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
             ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1)],
 }
-DEFAULT_ARCH = "r2"  # trained from scratch; the shipped r6b is fine-tuned from it
+DEFAULT_ARCH = "h1"
 
 
 def make_layer(kind, cin, cout, stride, dilation):
@@ -107,33 +73,40 @@ def load_detector(arch, checkpoint):
     return det.eval()
 
 
-def inherit_weights(model, parent):
-    """Starts `model` from a trained parent: walks both layouts in order,
-    skipping parent layers the child lacks (same kind, stride and dilation,
-    no narrower). A narrower child layer keeps the parent's channels with the
-    largest batch-norm scales. Returns the number of body layers inherited;
-    the prediction conv is inherited when all of the body was."""
-    rows, parent_rows = ARCHS[model.arch], ARCHS[parent.arch]
-    inputs = torch.arange(3)
-    j = 0
-    with torch.no_grad():
-        for i, (kind, cout, stride, dilation) in enumerate(rows):
-            while j < len(parent_rows) and not (parent_rows[j][0] == kind and parent_rows[j][1] >= cout
-                                                and parent_rows[j][2:] == (stride, dilation)):
-                j += 1
-            src, dst = (parent.body[j], model.body[i]) if j < len(parent_rows) else (None, None)
-            if kind == "d" or src is None or src[0].in_channels <= int(inputs.max()) \
-                    or dst[0].in_channels != len(inputs):
-                return i
-            keep = src[1].weight.abs().argsort(descending=True)[:cout].sort().values
-            dst[0].weight.copy_(src[0].weight[keep][:, inputs])
-            for name in ("weight", "bias", "running_mean", "running_var"):
-                getattr(dst[1], name).copy_(getattr(src[1], name)[keep])
-            inputs = keep
-            j += 1
-        model.pred.weight.copy_(parent.pred.weight[:, inputs])
-        model.pred.bias.copy_(parent.pred.bias)
-    return len(rows)
+@torch.no_grad()
+def init_from_onnx(det, onnx_path, images):
+    """Starts `det` from an exported model of the same body: the export folds
+    each batch norm into its conv, so every conv takes the folded weights and
+    its batch norm is set to the statistics that `images` (NCHW RGB/255) give
+    before it, with scale and shift that undo them. The network then computes
+    exactly the exported function, and batch statistics in training start
+    close to the stored ones."""
+    import onnx
+    from onnx import numpy_helper
+
+    model = onnx.load(onnx_path)
+    weights = {i.name: numpy_helper.to_array(i) for i in model.graph.initializer}
+    convs = [(weights[n.input[1]], weights[n.input[2]]) for n in model.graph.node if n.op_type == "Conv"]
+    layers = list(det.body) + [det.pred]
+    if len(convs) != len(layers):
+        raise SystemExit(f"{onnx_path}: {len(convs)} convolutions, the {det.arch} body has {len(layers)}")
+    det.eval()
+    x = images
+    for layer, (w, b) in zip(det.body, convs):
+        conv, bn = layer[0], layer[1]
+        if tuple(conv.weight.shape) != w.shape:
+            raise SystemExit(f"{onnx_path}: conv of shape {w.shape} where {det.arch} has {tuple(conv.weight.shape)}")
+        conv.weight.copy_(torch.from_numpy(w))
+        z = conv(x)
+        mean, var = z.mean((0, 2, 3)), z.var((0, 2, 3), unbiased=False)
+        bn.running_mean.copy_(mean)
+        bn.running_var.copy_(var)
+        bn.weight.copy_(torch.sqrt(var + bn.eps))
+        bn.bias.copy_(mean + torch.from_numpy(b))
+        x = layer(x)
+    det.pred.weight.copy_(torch.from_numpy(convs[-1][0]))
+    det.pred.bias.copy_(torch.from_numpy(convs[-1][1]))
+    return det
 
 
 def decode_raw(raw):

@@ -1,0 +1,137 @@
+"""Training crops: scale, placement, flips and what cameras do to colour.
+
+Boxes are (cls, cx, cy, w, h) rows in pixels of the crop."""
+import math
+
+import cv2
+import numpy as np
+
+from common import NET_H, NET_W, PAD_VALUE
+
+# Shares of the photometric steps. Grey and dark frames stand for night and
+# infrared cameras, the wide hue turn for hard hats in colours our photos
+# rarely show (white and blue ones among them).
+GREY_SHARE = 0.2
+DARK_SHARE = 0.1
+HUE_TURN_SHARE = 0.2
+MOTION_BLUR_SHARE = 0.1
+FOCUS_BLUR_SHARE = 0.15
+
+
+def clip_labels(lab, w, h, min_visible=0.5):
+    """Clip rows to the image, dropping mostly hidden ones."""
+    if len(lab) == 0:
+        return lab
+    x0 = lab[:, 1] - lab[:, 3] / 2
+    y0 = lab[:, 2] - lab[:, 4] / 2
+    x1 = x0 + lab[:, 3]
+    y1 = y0 + lab[:, 4]
+    cx0, cy0 = np.clip(x0, 0, w), np.clip(y0, 0, h)
+    cx1, cy1 = np.clip(x1, 0, w), np.clip(y1, 0, h)
+    area = lab[:, 3] * lab[:, 4]
+    vis = np.maximum(cx1 - cx0, 0) * np.maximum(cy1 - cy0, 0)
+    keep = (vis >= min_visible * area) & (cx1 - cx0 >= 2) & (cy1 - cy0 >= 2)
+    out = np.stack([lab[:, 0], (cx0 + cx1) / 2, (cy0 + cy1) / 2, cx1 - cx0, cy1 - cy0], 1)
+    return out[keep]
+
+
+def resize_with_labels(img, lab, fx, fy):
+    h, w = img.shape[:2]
+    size = (max(8, int(round(w * fx))), max(8, int(round(h * fy))))
+    shrink = size[0] < w
+    img = cv2.resize(img, size, interpolation=cv2.INTER_AREA if shrink else cv2.INTER_LINEAR)
+    lab = lab.copy()
+    lab[:, 1] *= size[0] / w
+    lab[:, 3] *= size[0] / w
+    lab[:, 2] *= size[1] / h
+    lab[:, 4] *= size[1] / h
+    return img, lab
+
+
+def augment_rendered(img, lab, crop, rng):
+    """A rendered square image, drawn at the detector's scale already: mild
+    scale jitter, then the shared placement and colour steps."""
+    if rng.random() < 0.5:
+        f = math.exp(rng.uniform(math.log(0.8), math.log(1.25)))
+        img, lab = resize_with_labels(img, lab, f, f)
+    return place(img, lab, crop, rng)
+
+
+def augment_photo(img, lab, crop, rng, scale_range):
+    """A real photo: scaled as the detector's letterbox would scale it, times a
+    log-uniform jitter (down to small, distant heads) and a mild aspect jitter,
+    then placed."""
+    h, w = img.shape[:2]
+    f = min(NET_W / w, NET_H / h) * math.exp(rng.uniform(math.log(scale_range[0]), math.log(scale_range[1])))
+    aspect = math.exp(rng.uniform(-0.15, 0.15))
+    return place(*resize_with_labels(img, lab, f * aspect, f / aspect), crop, rng)
+
+
+def place(img, lab, crop, rng):
+    """Random crop window (or padding around a small image), the letterbox's
+    grey band, flip, colour and blur."""
+    h, w = img.shape[:2]
+    out = np.full((crop, crop, 3), PAD_VALUE if rng.random() < 0.5 else rng.randint(0, 255), np.uint8)
+    dx = rng.randint(min(0, crop - w), max(0, crop - w))
+    dy = rng.randint(min(0, crop - h), max(0, crop - h))
+    sx0, sy0 = max(0, -dx), max(0, -dy)
+    tx0, ty0 = max(0, dx), max(0, dy)
+    cw, ch = min(w - sx0, crop - tx0), min(h - sy0, crop - ty0)
+    out[ty0:ty0 + ch, tx0:tx0 + cw] = img[sy0:sy0 + ch, sx0:sx0 + cw]
+    lab = lab.copy()
+    lab[:, 1] += dx
+    lab[:, 2] += dy
+    if rng.random() < 0.25:  # the letterbox's grey band
+        band = 6
+        if rng.random() < 0.5:
+            out[:band] = PAD_VALUE
+            lab = shift_clip(lab, crop, top=band)
+        else:
+            out[crop - band:] = PAD_VALUE
+            lab = shift_clip(lab, crop, bottom=crop - band)
+    lab = clip_labels(lab, crop, crop)
+    if rng.random() < 0.5:
+        out = out[:, ::-1]
+        lab[:, 1] = crop - lab[:, 1]
+    return camera(np.ascontiguousarray(out), rng), lab
+
+
+def camera(img, rng):
+    """Colour, light and blur as different cameras give them."""
+    if rng.random() < 0.8:
+        hsv = cv2.cvtColor(img, cv2.COLOR_BGR2HSV).astype(np.float32)
+        turn = rng.uniform(-90, 90) if rng.random() < HUE_TURN_SHARE else rng.uniform(-4, 4)
+        hsv[..., 0] = (hsv[..., 0] + turn) % 180
+        hsv[..., 1] *= rng.uniform(0.5, 1.4)
+        hsv[..., 2] *= rng.uniform(0.6, 1.4)
+        img = cv2.cvtColor(np.clip(hsv, 0, 255).astype(np.uint8), cv2.COLOR_HSV2BGR)
+    if rng.random() < DARK_SHARE:  # low light: dark, flat and noisy
+        noise = np.random.default_rng(rng.randrange(1 << 30)).normal(0, rng.uniform(2, 8), img.shape)
+        img = np.clip(img.astype(np.float32) * rng.uniform(0.2, 0.5) + noise, 0, 255).astype(np.uint8)
+    if rng.random() < GREY_SHARE:  # night and infrared cameras
+        img = cv2.cvtColor(cv2.cvtColor(img, cv2.COLOR_BGR2GRAY), cv2.COLOR_GRAY2BGR)
+    if rng.random() < MOTION_BLUR_SHARE:
+        img = motion_blur(img, rng.randint(3, 9), rng.uniform(0, 180))
+    elif rng.random() < FOCUS_BLUR_SHARE:  # out-of-focus or compressed footage
+        img = cv2.GaussianBlur(img, (0, 0), rng.uniform(0.5, 1.2))
+    return np.ascontiguousarray(img)
+
+
+def motion_blur(img, length, degrees):
+    kernel = np.zeros((length, length), np.float32)
+    kernel[length // 2, :] = 1.0 / length
+    turn = cv2.getRotationMatrix2D(((length - 1) / 2, (length - 1) / 2), degrees, 1.0)
+    kernel = cv2.warpAffine(kernel, turn, (length, length))
+    return cv2.filter2D(img, -1, kernel / max(kernel.sum(), 1e-6))
+
+
+def shift_clip(lab, crop, top=0, bottom=None):
+    """Clip boxes to rows [top, bottom) as if the rest were padding."""
+    if len(lab) == 0:
+        return lab
+    bottom = crop if bottom is None else bottom
+    sub = lab.copy()
+    sub[:, 2] -= top
+    sub = clip_labels(sub, crop, bottom - top)
+    sub[:, 2] += top
+    return sub
