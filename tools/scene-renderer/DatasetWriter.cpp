@@ -97,6 +97,9 @@ SceneParams datasetParams(const DatasetOptions& opt) {
     if (opt.wide) {
         params.helmetShare = 0.5;
     }
+    if (!opt.cameraEffects) {
+        params.irShare = params.lowLightShare = params.motionShare = 0.0;
+    }
     return params;
 }
 
@@ -129,6 +132,9 @@ Rendered renderFarItem(const FarOptions& opt, int index) {
     params.farLayout = true;
     params.wide = opt.wide;
     params.helmetShare = 0.5;
+    if (!opt.cameraEffects) {
+        params.irShare = params.lowLightShare = params.motionShare = 0.0;
+    }
     Rng rng(mixSeed(opt.seed ^ 0xFA5Cu, static_cast<std::uint64_t>(index)));
     Rendered r;
     r.scene = randomScene(rng, params);

@@ -19,7 +19,8 @@ struct DatasetOptions {
     std::uint64_t seed = 1;
     int size = 256;  // square side of the written images
     std::string ext = ".png";
-    bool wide = false;  // the wide variety; off keeps the original images
+    bool wide = false;          // the wide variety; off keeps the original images
+    bool cameraEffects = true;  // wide: infrared, low-light and motion-blurred shares
 };
 
 struct FramesOptions {
@@ -35,6 +36,7 @@ struct FarOptions {
     std::uint64_t seed = 1;
     std::string ext = ".jpg";
     bool wide = true;
+    bool cameraEffects = true;
 };
 
 // One image with its scene; labels in canvas pixels, `scale` maps them to the image.

@@ -522,8 +522,8 @@ void drawPerson(cv::Mat& img, const Person& p) {
         }
     }
     if (p.headwear == Headwear::Hood) {  // the hood's fall onto the shoulders
-        pt.poly({{g.crown.x - 0.46f * H, c.y},
-                 {g.crown.x + 0.46f * H, c.y},
+        pt.poly({{g.crown.x - 0.4f * H, c.y + 0.1f * H},
+                 {g.crown.x + 0.4f * H, c.y + 0.1f * H},
                  {c.x + 0.62f * H * bs, ys + 0.15f * H},
                  {c.x - 0.62f * H * bs, ys + 0.15f * H}},
                 shade(p.hat, 0.75));
@@ -620,7 +620,7 @@ void drawPerson(cv::Mat& img, const Person& p) {
                 pt.ellipse({g.crown.x + dir * 0.12f * H, g.crown.y}, 0.38f * H, 0.55f * H, dir > 0 ? 250 : -110,
                            dir > 0 ? 320 : -40, shade(p.hat, 1.1));
             } else {
-                pt.arc({c.x, c.y - 0.02f * H}, 0.43f * H, 0.55f * H, 140, 400, p.hat, 0.15f * H);
+                pt.arc({c.x, c.y - 0.02f * H}, 0.42f * H, 0.54f * H, 140, 400, p.hat, 0.14f * H);
                 pt.arc({c.x, c.y - 0.02f * H}, 0.37f * H, 0.48f * H, 150, 390, shade(p.hat, 0.8), 0.04f * H);
                 for (float sgn : {-1.f, 1.f}) {  // drawstrings
                     pt.line({c.x + sgn * 0.2f * H, c.y + 0.45f * H}, {c.x + sgn * 0.18f * H, c.y + 0.8f * H},

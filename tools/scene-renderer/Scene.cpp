@@ -40,24 +40,29 @@ cv::Rect2f grow(const cv::Rect2f& r, float f) {
     return {r.x - r.width * f, r.y - r.height * f, r.width * (1 + 2 * f), r.height * (1 + 2 * f)};
 }
 
+// Every value is drawn whatever the kind, so the shares can change (or be
+// zero) without changing the scenes.
 Camera randomCamera(Rng& rng, const SceneParams& params) {
-    Camera cam;
     const double u = rng.uniform();
+    const double irLevel = rng.uniform(0.35, 0.75), irNoise = rng.uniform(2.0, 9.0), irRed = rng.uniform(0.3, 0.8);
+    const double lowLevel = rng.uniform(0.2, 0.45), lowNoise = rng.uniform(3.0, 8.0);
+    const double length = rng.uniform(1.5, 5.0), angle = rng.uniform(0.0, 180.0);
+    Camera cam;
+    cam.seed = rng.next();
     if (u < params.irShare) {
         cam.kind = CameraKind::Infrared;
-        cam.level = rng.uniform(0.35, 0.75);
-        cam.noise = rng.uniform(2.0, 9.0);
-        cam.irRed = rng.uniform(0.3, 0.8);
+        cam.level = irLevel;
+        cam.noise = irNoise;
+        cam.irRed = irRed;
     } else if (u < params.irShare + params.lowLightShare) {
         cam.kind = CameraKind::LowLight;
-        cam.level = rng.uniform(0.2, 0.45);
-        cam.noise = rng.uniform(3.0, 8.0);
+        cam.level = lowLevel;
+        cam.noise = lowNoise;
     } else if (u < params.irShare + params.lowLightShare + params.motionShare) {
         cam.kind = CameraKind::MotionBlur;
-        cam.length = rng.uniform(1.5, 5.0);
-        cam.angle = rng.uniform(0.0, 180.0);
+        cam.length = length;
+        cam.angle = angle;
     }
-    cam.seed = rng.next();
     return cam;
 }
 

@@ -16,7 +16,7 @@ using zor::tools::Arguments;
 using zor::tools::UserError;
 
 const zor::tools::OptionTable kOptions{
-    {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality", "variety"}, {}, 1};
+    {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality", "variety", "camera"}, {}, 1};
 
 void printUsage() {
     std::cout << "helmet-render: synthetic helmet/head scenes (dataset, frames, far, video, sheet)\n"
@@ -31,6 +31,8 @@ void printUsage() {
                  "                  or wide (far's and sheet's default): more backs and sides, hard hats of\n"
                  "                  every colour, hoods, sun hats, carried hard hats, red/orange/yellow\n"
                  "                  negatives, infrared, low-light and motion-blurred frames\n"
+                 "  --camera C      with the wide variety: mixed (default; 10% infrared, 10% low light,\n"
+                 "                  10% motion blur) or normal (none; the same scenes otherwise)\n"
                  "  --format EXT    png or jpg (default: png for dataset, jpg for frames and far)\n"
                  "  --mp4 PATH      video: also write an H.264 MP4 here\n"
                  "  --frames N      video: number of frames, default 300\n"
@@ -57,6 +59,10 @@ int render(const Arguments& arguments) {
     if (!variety.empty() && variety != "standard" && variety != "wide") {
         throw UserError("--variety must be standard or wide, not '" + variety + "'");
     }
+    const std::string camera = arguments.text("camera");
+    if (!camera.empty() && camera != "mixed" && camera != "normal") {
+        throw UserError("--camera must be mixed or normal, not '" + camera + "'");
+    }
     if (mode == "dataset" || mode == "sheet") {
         zor::render::DatasetOptions o;
         o.outDir = out;
@@ -65,6 +71,7 @@ int render(const Arguments& arguments) {
         o.size = arguments.number("size", 256, 32, 8192);
         o.ext = format == "jpg" ? ".jpg" : ".png";
         o.wide = mode == "sheet" ? variety != "standard" : variety == "wide";
+        o.cameraEffects = camera != "normal";
         return mode == "sheet" ? zor::render::writeSheet(o, out) : zor::render::writeDataset(o);
     }
     if (mode == "far") {
@@ -74,6 +81,7 @@ int render(const Arguments& arguments) {
         o.seed = seed;
         o.ext = format == "png" ? ".png" : ".jpg";
         o.wide = variety != "standard";
+        o.cameraEffects = camera != "normal";
         return zor::render::writeFar(o);
     }
     if (mode == "frames") {
