@@ -67,14 +67,11 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
     const auto t0 = std::chrono::steady_clock::now();
     const std::filesystem::path root(outDir);
     for (int i = 0; i < count; ++i) {
-        cv::Mat img;
-        std::vector<Label> labels;
-        double scale = 1.0;
-        render(i, img, labels, scale);
+        const Rendered r = render(i);
         const std::string name = stem(i);
-        if (!cv::imwrite((root / "images" / (name + ext)).string(), img,
+        if (!cv::imwrite((root / "images" / (name + ext)).string(), r.image,
                          {cv::IMWRITE_JPEG_QUALITY, 92, cv::IMWRITE_PNG_COMPRESSION, 1}) ||
-            !writeLabels(root / "labels" / (name + ".txt"), labels, scale, 2.0, img.size())) {
+            !writeLabels(root / "labels" / (name + ".txt"), r.labels, r.scale, 2.0, r.image.size())) {
             std::cerr << "cannot write item " << i << " under " << outDir << '\n';
             return 1;
         }
@@ -87,9 +84,7 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
     return 0;
 }
 
-}  // namespace
-
-int writeDataset(const DatasetOptions& opt) {
+SceneParams datasetParams(const DatasetOptions& opt) {
     SceneParams params;
     const int k = kSupersample;
     params.canvas = {opt.size * k, opt.size * k};
@@ -98,15 +93,63 @@ int writeDataset(const DatasetOptions& opt) {
     params.maxHead = 36.f * k;
     params.focusMin = 8.f * k;
     params.focusMax = 22.f * k;
-    return writeAll(opt.outDir, opt.count, opt.ext,
-                    [&](int i, cv::Mat& img, std::vector<Label>& labels, double& scale) {
-                        Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
-                        const Scene s = randomScene(rng, params);
-                        const cv::Mat big = renderScene(s, rng, k);
-                        cv::resize(big, img, {opt.size, opt.size}, 0, 0, cv::INTER_AREA);
-                        labels = sceneLabels(s.people, s.canvas);
-                        scale = 1.0 / k;
-                    });
+    params.wide = opt.wide;
+    if (opt.wide) {
+        params.helmetShare = 0.5;
+    }
+    if (!opt.cameraEffects) {
+        params.irShare = params.lowLightShare = params.motionShare = 0.0;
+    }
+    return params;
+}
+
+}  // namespace
+
+Rendered renderDatasetItem(const DatasetOptions& opt, int index) {
+    const SceneParams params = datasetParams(opt);
+    Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(index)));
+    Rendered r;
+    r.scene = randomScene(rng, params);
+    const cv::Mat big = renderScene(r.scene, rng, kSupersample);
+    cv::resize(big, r.image, {opt.size, opt.size}, 0, 0, cv::INTER_AREA);
+    applyCamera(r.image, r.scene.camera, 1.0);
+    r.labels = sceneLabels(r.scene.people, r.scene.canvas);
+    r.scale = 1.0 / kSupersample;
+    return r;
+}
+
+Rendered renderFarItem(const FarOptions& opt, int index) {
+    SceneParams params;
+    params.canvas = {1920, 1080};
+    // Crown-to-chin 11..35 px gives label boxes about 12..41 px tall.
+    params.minHead = 11.f;
+    params.maxHead = 35.f;
+    params.focusShare = 0.0;
+    params.plainShare = 0.0;
+    params.emptyShare = 0.0;
+    params.minPeople = 12;
+    params.maxPeople = 40;
+    params.farLayout = true;
+    params.wide = opt.wide;
+    params.helmetShare = 0.5;
+    if (!opt.cameraEffects) {
+        params.irShare = params.lowLightShare = params.motionShare = 0.0;
+    }
+    Rng rng(mixSeed(opt.seed ^ 0xFA5Cu, static_cast<std::uint64_t>(index)));
+    Rendered r;
+    r.scene = randomScene(rng, params);
+    r.image = renderScene(r.scene, rng, 1.0 / kNetPerFrame);
+    applyCamera(r.image, r.scene.camera, 1.0 / kNetPerFrame);
+    r.labels = sceneLabels(r.scene.people, r.scene.canvas);
+    return r;
+}
+
+int writeDataset(const DatasetOptions& opt) {
+    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i) { return renderDatasetItem(opt, i); });
+}
+
+int writeFar(const FarOptions& opt) {
+    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i) { return renderFarItem(opt, i); });
 }
 
 int writeFrames(const FramesOptions& opt) {
@@ -116,14 +159,14 @@ int writeFrames(const FramesOptions& opt) {
     params.maxHead = 160.f;
     params.focusMin = 54.f;
     params.focusMax = 120.f;
-    return writeAll(opt.outDir, opt.count, opt.ext,
-                    [&](int i, cv::Mat& img, std::vector<Label>& labels, double& scale) {
-                        Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
-                        const Scene s = randomScene(rng, params);
-                        img = renderScene(s, rng, 1.0 / kNetPerFrame);
-                        labels = sceneLabels(s.people, s.canvas);
-                        scale = 1.0;
-                    });
+    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i) {
+        Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
+        Rendered r;
+        r.scene = randomScene(rng, params);
+        r.image = renderScene(r.scene, rng, 1.0 / kNetPerFrame);
+        r.labels = sceneLabels(r.scene.people, r.scene.canvas);
+        return r;
+    });
 }
 
 }  // namespace zor::render

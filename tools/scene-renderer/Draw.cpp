@@ -76,6 +76,16 @@ void shadedDome(Painter& pt, cv::Point2f base, float ax, float ay, const cv::Sca
     }
 }
 
+// A hard hat seen from the side, turned by `angle` degrees (0 = dome up).
+void tiltedHardHat(Painter& pt, cv::Point2f base, float H, const cv::Scalar& col, double angle) {
+    static constexpr double shades[4] = {0.7, 0.86, 1.0, 1.1};
+    for (int k = 0; k < 4; ++k) {
+        const float s = 1.f - 0.14f * static_cast<float>(k);
+        pt.ellipse(base, 0.5f * H * s, 0.5f * H * s, 180, 360, shade(col, shades[k]), angle);
+    }
+    pt.fullEllipse(base, 0.6f * H, 0.075f * H, shade(col, 0.82), angle);
+}
+
 void shadedBall(Painter& pt, cv::Point2f c, float r, const cv::Scalar& col) {
     static constexpr double shades[4] = {0.65, 0.82, 0.97, 1.08};
     for (int k = 0; k < 4; ++k) {
@@ -365,6 +375,76 @@ void drawClutter(cv::Mat& img, const Clutter& c) {
             pt.line({p.x, p.y + 0.5f * s}, {p.x, p.y + 1.2f * s}, cv::Scalar(120, 120, 120), std::max(1.f, 0.05f * s));
             break;
         }
+        case ClutterKind::Seats: {
+            // Stadium-like tiers, back row first; every backrest a rounded shell.
+            const float step = 0.9f * s;
+            for (int r = c.variant - 1; r >= 0; --r) {
+                const float y = p.y - step * static_cast<float>(r), x0 = p.x + 0.3f * s * static_cast<float>(r);
+                const float half = 0.5f * s * static_cast<float>(c.count);
+                pt.rect(x0 - half, y - 0.2f * s, x0 + half, y + 0.6f * s, cv::Scalar(150, 150, 148) * (0.8 + 0.1 * r));
+                pt.rect(x0 - half, y + 0.5f * s, x0 + half, y + 0.6f * s, cv::Scalar(90, 90, 90));
+                for (int k = 0; k < c.count; ++k) {
+                    const float x = x0 - half + s * (static_cast<float>(k) + 0.5f);
+                    pt.fullEllipse({x, y + 0.25f * s}, 0.38f * s, 0.12f * s, shade(c.colour, 0.6));
+                    pt.rect(x - 0.36f * s, y - 0.15f * s, x + 0.36f * s, y + 0.18f * s, c.colour);
+                    pt.upperHalf({x, y - 0.14f * s}, 0.36f * s, 0.42f * s, c.colour);
+                    pt.fullEllipse({x - 0.12f * s, y - 0.3f * s}, 0.08f * s, 0.12f * s, shade(c.colour, 1.2));
+                }
+            }
+            break;
+        }
+        case ClutterKind::HangingVest: {
+            const cv::Scalar grey(150, 150, 150), silver(205, 205, 205);
+            const float t = std::max(1.f, 0.03f * s), top = p.y - 0.55f * s;
+            pt.line({p.x - 0.6f * s, p.y - 0.78f * s}, {p.x + 0.6f * s, p.y - 0.78f * s}, grey, t);
+            pt.line({p.x, p.y - 0.78f * s}, {p.x - 0.4f * s, top}, grey, t);
+            pt.line({p.x, p.y - 0.78f * s}, {p.x + 0.4f * s, top}, grey, t);
+            if (c.variant < 2) {  // vest with an open V and two bands
+                pt.poly({{p.x - 0.38f * s, top},
+                         {p.x + 0.38f * s, top},
+                         {p.x + 0.42f * s, p.y + 0.6f * s},
+                         {p.x - 0.42f * s, p.y + 0.6f * s}},
+                        c.colour);
+                pt.poly({{p.x - 0.14f * s, top}, {p.x + 0.14f * s, top}, {p.x, p.y - 0.1f * s}}, shade(c.colour, 0.4));
+                for (float y : {0.1f, 0.35f}) {
+                    pt.rect(p.x - 0.42f * s, p.y + y * s, p.x + 0.42f * s, p.y + (y + 0.08f) * s, silver);
+                }
+            } else {  // shirt
+                pt.poly({{p.x - 0.35f * s, top},
+                         {p.x + 0.35f * s, top},
+                         {p.x + 0.58f * s, top + 0.3f * s},
+                         {p.x - 0.58f * s, top + 0.3f * s}},
+                        c.colour);
+                pt.rect(p.x - 0.33f * s, top, p.x + 0.33f * s, p.y + 0.6f * s, c.colour);
+                pt.upperHalf({p.x, top + 0.02f * s}, 0.1f * s, 0.06f * s, shade(c.colour, 0.5));
+                if (c.variant == 3) {
+                    pt.rect(p.x - 0.33f * s, p.y + 0.2f * s, p.x + 0.33f * s, p.y + 0.27f * s, silver);
+                }
+            }
+            break;
+        }
+        case ClutterKind::PostLamp: {
+            const float r = 0.4f * s;
+            pt.line({p.x, p.y + 0.5f * r}, {p.x, p.y + 4.f * s}, cv::Scalar(110, 110, 112), std::max(1.f, 0.12f * s));
+            switch (c.variant) {
+                case 0:
+                    shadedBall(pt, p, r, c.colour);
+                    break;
+                case 1:  // round sign
+                    pt.fullEllipse(p, r, r, c.colour);
+                    pt.rect(p.x - 0.65f * r, p.y - 0.15f * r, p.x + 0.65f * r, p.y + 0.15f * r, white);
+                    break;
+                case 2:  // beacon
+                    pt.rect(p.x - r, p.y + 0.2f * r, p.x + r, p.y + 0.5f * r, black);
+                    shadedDome(pt, {p.x, p.y + 0.2f * r}, 0.8f * r, 1.1f * r, c.colour, -1.f, true);
+                    break;
+                default:  // convex mirror
+                    pt.fullEllipse(p, r, r, c.colour);
+                    pt.fullEllipse(p, 0.8f * r, 0.8f * r, mix(c.colour, {200, 190, 180}, 0.7));
+                    break;
+            }
+            break;
+        }
         case ClutterKind::Reel: {
             const cv::Scalar wood(70, 120, 170);
             pt.fullEllipse(p, 0.5f * s, 0.5f * s, wood);
@@ -441,6 +521,23 @@ void drawPerson(cv::Mat& img, const Person& p) {
             drawArm(sh, {sh.x + sgn * 0.18f * H, sh.y + 2.6f * H + 0.05f * H * swing * sgn}, sleeve);
         }
     }
+    if (p.headwear == Headwear::Hood) {  // the hood's fall onto the shoulders
+        pt.poly({{g.crown.x - 0.4f * H, c.y + 0.1f * H},
+                 {g.crown.x + 0.4f * H, c.y + 0.1f * H},
+                 {c.x + 0.62f * H * bs, ys + 0.15f * H},
+                 {c.x - 0.62f * H * bs, ys + 0.15f * H}},
+                shade(p.hat, 0.75));
+        pt.fullEllipse(g.crown, g.crownAx, g.crownAy, shade(p.hat, 0.7));
+    }
+    if (p.carriesHardHat) {
+        const cv::Point2f h = carryHand(p);
+        if (side) {
+            tiltedHardHat(pt, h, H, p.carried, 180);
+        } else {
+            tiltedHardHat(pt, {h.x + 0.05f * H, h.y}, H, p.carried, 90);
+        }
+        pt.fullEllipse(h, 0.13f * H, 0.13f * H, p.skin);  // the fingers over the brim
+    }
     // Neck and head.
     pt.rect(c.x - 0.17f * H, c.y + 0.3f * H, c.x + 0.17f * H, c.y + 0.78f * H, shade(p.skin, 0.85));
     if (!side) {
@@ -512,6 +609,34 @@ void drawPerson(cv::Mat& img, const Person& p) {
             }
             break;
         }
+        case Headwear::Hood:
+            if (p.facing == Facing::Back) {
+                shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
+                pt.ellipse(g.crown, g.crownAx, 0.6f * g.crownAy, 0, 180, p.hat);
+                pt.line({g.crown.x, g.crown.y - g.crownAy}, {g.crown.x, g.crown.y + 0.4f * g.crownAy},
+                        shade(p.hat, 0.75), 0.03f * H);
+            } else if (side) {
+                pt.ellipse(g.crown, g.crownAx, g.crownAy, dir > 0 ? 100 : -140, dir > 0 ? 320 : 80, p.hat);
+                pt.ellipse({g.crown.x + dir * 0.12f * H, g.crown.y}, 0.38f * H, 0.55f * H, dir > 0 ? 250 : -110,
+                           dir > 0 ? 320 : -40, shade(p.hat, 1.1));
+            } else {
+                pt.arc({c.x, c.y - 0.02f * H}, 0.42f * H, 0.54f * H, 140, 400, p.hat, 0.14f * H);
+                pt.arc({c.x, c.y - 0.02f * H}, 0.37f * H, 0.48f * H, 150, 390, shade(p.hat, 0.8), 0.04f * H);
+                for (float sgn : {-1.f, 1.f}) {  // drawstrings
+                    pt.line({c.x + sgn * 0.2f * H, c.y + 0.45f * H}, {c.x + sgn * 0.18f * H, c.y + 0.8f * H},
+                            shade(p.hat, 1.3), 0.03f * H);
+                }
+            }
+            break;
+        case Headwear::SunHat:
+            pt.fullEllipse(g.brim, g.brimAx, g.brimAy, shade(p.hat, 0.9));
+            shadedDome(pt, g.crown, g.crownAx, g.crownAy, p.hat, -1.f, false);
+            pt.rect(g.crown.x - g.crownAx, g.crown.y - 0.1f * H, g.crown.x + g.crownAx, g.crown.y,
+                    p.hatStyle == 1 ? shade(p.hat, 0.85) : shade(p.hat, 0.45));
+            if (p.facing != Facing::Back && !side) {
+                pt.ellipse(g.brim, g.brimAx, g.brimAy, 0, 180, shade(p.hat, 1.05));
+            }
+            break;
         case Headwear::HardHat: {
             pt.fullEllipse({g.brim.x, g.brim.y + g.brimAy + 0.02f * H}, 0.36f * H, 0.05f * H, shade(p.skin, 0.55));
             if (p.chinStrap) {
@@ -604,6 +729,59 @@ void applyLook(cv::Mat& img, const Look& l) {
     }
 }
 
+void applyCamera(cv::Mat& img, const Camera& cam, double netPx) {
+    if (cam.kind == CameraKind::Normal) {
+        return;
+    }
+    if (cam.kind == CameraKind::MotionBlur) {
+        // A centred line kernel smears without shifting, so boxes stay put.
+        const int len = std::max(3, cvRound(cam.length * netPx) | 1);
+        cv::Mat k = cv::Mat::zeros(len, len, CV_32F);
+        const double a = cam.angle * std::numbers::pi / 180.0, h = 0.5 * (len - 1);
+        cv::line(k, {cvRound(h - h * std::cos(a)), cvRound(h - h * std::sin(a))},
+                 {cvRound(h + h * std::cos(a)), cvRound(h + h * std::sin(a))}, cv::Scalar(1.0), 1, cv::LINE_8);
+        k /= cv::sum(k)[0];
+        cv::filter2D(img, img, -1, k, {-1, -1}, 0, cv::BORDER_REFLECT);
+        return;
+    }
+    cv::RNG r(cam.seed);
+    cv::Mat f;
+    img.convertTo(f, CV_32F);
+    if (cam.kind == CameraKind::Infrared) {
+        // Near-infrared: one channel, red-weighted, flat, with the illuminator's hot centre.
+        const double rest = 1.0 - cam.irRed;
+        cv::Mat grey;
+        cv::transform(
+            f, grey,
+            cv::Matx13f(static_cast<float>(0.3 * rest), static_cast<float>(0.7 * rest), static_cast<float>(cam.irRed)));
+        const double mean = cv::mean(grey)[0];
+        cv::Mat ramp(9, 16, CV_32F);
+        for (int y = 0; y < ramp.rows; ++y) {
+            for (int x = 0; x < ramp.cols; ++x) {
+                const double dx = (x + 0.5) / ramp.cols - 0.5, dy = (y + 0.5) / ramp.rows - 0.5;
+                ramp.at<float>(y, x) = static_cast<float>(1.15 - 0.9 * (dx * dx + dy * dy));
+            }
+        }
+        cv::Mat vignette;
+        cv::resize(ramp, vignette, grey.size(), 0, 0, cv::INTER_LINEAR);
+        grey = (grey - mean) * cam.level + 0.75 * mean + 20.0;
+        cv::multiply(grey, vignette, grey);
+        cv::Mat noise(grey.size(), CV_32F);
+        r.fill(noise, cv::RNG::NORMAL, 0.0, cam.noise);
+        grey += noise;
+        cv::Mat grey8;
+        grey.convertTo(grey8, CV_8U);
+        cv::merge(std::vector<cv::Mat>{grey8, grey8, grey8}, img);
+        return;
+    }
+    // Low light: dark, bluish, noisy in every channel.
+    cv::multiply(f, cv::Scalar(1.1 * cam.level, cam.level, 0.9 * cam.level), f);
+    cv::Mat noise(f.size(), CV_32FC3);
+    r.fill(noise, cv::RNG::NORMAL, 0.0, cam.noise);
+    f += noise + cv::Scalar::all(4.0);
+    f.convertTo(img, CV_8UC3);
+}
+
 cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet) {
     cv::Mat img(s.canvas, CV_8UC3);
     float unit = 0.f;
@@ -612,7 +790,7 @@ cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet) {
     }
     unit = s.people.empty() ? static_cast<float>(pxPerNet * rng.uniform(8, 20))
                             : unit / static_cast<float>(s.people.size());
-    drawBackground(img, rng, unit, s.plain);
+    drawBackground(img, rng, unit, s.plain, s.horizon);
     for (const auto& c : s.clutter) {
         drawClutter(img, c);
     }

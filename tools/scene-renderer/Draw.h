@@ -34,6 +34,10 @@ struct Look {
 Look randomLook(Rng& rng, double pxPerNet);
 void applyLook(cv::Mat& img, const Look& look);
 
+// Applied to the finished image at output resolution, so boxes do not move.
+// netPx: output pixels per pixel of the network input.
+void applyCamera(cv::Mat& img, const Camera& cam, double netPx);
+
 // Background, clutter, people, then the look.
 cv::Mat renderScene(const Scene& s, Rng& rng, double pxPerNet);
 

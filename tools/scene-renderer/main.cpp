@@ -16,17 +16,24 @@ using zor::tools::Arguments;
 using zor::tools::UserError;
 
 const zor::tools::OptionTable kOptions{
-    {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality"}, {}, 1};
+    {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality", "variety", "camera"}, {}, 1};
 
 void printUsage() {
-    std::cout << "helmet-render: synthetic helmet/head scenes (dataset, frames, video)\n"
-                 "Usage: helmet-render MODE --out PATH [options]; MODE is dataset, frames or video.\n"
+    std::cout << "helmet-render: synthetic helmet/head scenes (dataset, frames, far, video, sheet)\n"
+                 "Usage: helmet-render MODE --out PATH [options]; MODE is dataset, frames, far, video or sheet.\n"
                  "Options take --name=value or --name value.\n"
-                 "  --out PATH      output folder (dataset, frames) or MJPEG AVI path (video)\n"
+                 "  --out PATH      output folder (dataset, frames, far), MJPEG AVI path (video)\n"
+                 "                  or PNG path (sheet)\n"
                  "  --count N       number of images, default 1000\n"
                  "  --seed N        random seed, default 1\n"
-                 "  --size N        dataset: side of the square images, default 256\n"
-                 "  --format EXT    png or jpg (default: png for dataset, jpg for frames)\n"
+                 "  --size N        dataset, sheet: side of the square images, default 256\n"
+                 "  --variety V     dataset, sheet, far: standard (dataset's default, its original images)\n"
+                 "                  or wide (far's and sheet's default): more backs and sides, hard hats of\n"
+                 "                  every colour, hoods, sun hats, carried hard hats, red/orange/yellow\n"
+                 "                  negatives, infrared, low-light and motion-blurred frames\n"
+                 "  --camera C      with the wide variety: mixed (default; 10% infrared, 10% low light,\n"
+                 "                  10% motion blur) or normal (none; the same scenes otherwise)\n"
+                 "  --format EXT    png or jpg (default: png for dataset, jpg for frames and far)\n"
                  "  --mp4 PATH      video: also write an H.264 MP4 here\n"
                  "  --frames N      video: number of frames, default 300\n"
                  "  --labels PATH   video: write per-frame ground truth here\n"
@@ -48,14 +55,34 @@ int render(const Arguments& arguments) {
     }
     // Single-threaded so timings and load do not depend on the machine.
     cv::setNumThreads(1);
-    if (mode == "dataset") {
+    const std::string variety = arguments.text("variety");
+    if (!variety.empty() && variety != "standard" && variety != "wide") {
+        throw UserError("--variety must be standard or wide, not '" + variety + "'");
+    }
+    const std::string camera = arguments.text("camera");
+    if (!camera.empty() && camera != "mixed" && camera != "normal") {
+        throw UserError("--camera must be mixed or normal, not '" + camera + "'");
+    }
+    if (mode == "dataset" || mode == "sheet") {
         zor::render::DatasetOptions o;
         o.outDir = out;
         o.count = count;
         o.seed = seed;
         o.size = arguments.number("size", 256, 32, 8192);
         o.ext = format == "jpg" ? ".jpg" : ".png";
-        return zor::render::writeDataset(o);
+        o.wide = mode == "sheet" ? variety != "standard" : variety == "wide";
+        o.cameraEffects = camera != "normal";
+        return mode == "sheet" ? zor::render::writeSheet(o, out) : zor::render::writeDataset(o);
+    }
+    if (mode == "far") {
+        zor::render::FarOptions o;
+        o.outDir = out;
+        o.count = count;
+        o.seed = seed;
+        o.ext = format == "png" ? ".png" : ".jpg";
+        o.wide = variety != "standard";
+        o.cameraEffects = camera != "normal";
+        return zor::render::writeFar(o);
     }
     if (mode == "frames") {
         zor::render::FramesOptions o;
@@ -75,7 +102,7 @@ int render(const Arguments& arguments) {
         o.quality = arguments.number("quality", 50, 1, 100);
         return zor::render::writeVideo(o);
     }
-    throw UserError("the mode must be dataset, frames or video (see --help)");
+    throw UserError("the mode must be dataset, frames, far, video or sheet (see --help)");
 }
 
 }  // namespace
