@@ -33,6 +33,8 @@ def parse_args(argv=None):
                     help="shares of Hard Hat Workers, Construction Site Safety and rendered images per batch")
     ap.add_argument("--scale-min", type=float, default=0.3, help="real photos: smallest scale jitter")
     ap.add_argument("--scale-max", type=float, default=1.8, help="real photos: largest scale jitter")
+    ap.add_argument("--site-scale", default="0.7,2.2",
+                    help="Construction Site Safety: scale jitter range (its photos were shrunk to 352 px)")
     ap.add_argument("--out", required=True, help="model folder (helmet.onnx, model.yml)")
     ap.add_argument("--input", default=f"{NET_W}x{NET_H}", help="network input WxH of the export")
     ap.add_argument("--video", default="", help="rendered video for the post-export check")
@@ -80,7 +82,7 @@ class Sources:
         self.shares = [share if part[0] else 0.0 for share, part in zip(args.mix, parts)]
         if sum(self.shares) == 0:
             raise SystemExit("give --real, --site or --data (with a share in --mix)")
-        self.scale_range = (args.scale_min, args.scale_max)
+        self.scale_ranges = ((args.scale_min, args.scale_max), tuple(float(v) for v in args.site_scale.split(",")))
 
     def sizes(self):
         return len(self.hard_hat[0]), len(self.site[0]), len(self.rendered[0])
@@ -100,7 +102,7 @@ class Sources:
         i = rng.randrange(len(images))
         if pick == 2:
             return augment_rendered(images[i], labels[i], crop, rng)
-        return augment_photo(images[i], labels[i], crop, rng, self.scale_range)
+        return augment_photo(images[i], labels[i], crop, rng, self.scale_ranges[pick])
 
 
 def monitor_set(images, labels, size, count):
