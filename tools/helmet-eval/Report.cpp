@@ -45,7 +45,7 @@ void printSizesAndNegatives(std::ostream& out, const EvalReport& report, std::si
     }
     out << std::setw(15) << "images w/o GT" << std::setw(18) << "FP/image w/o GT";
     if (report.minHeight > 0.0) {
-        out << std::setw(static_cast<int>(tall.size()) + 13) << "recall " + tall + " (GT)";
+        out << std::setw(static_cast<int>(tall.size()) + 15) << "recall " + tall + " (GT)";
     }
     out << "\n";
     for (const ClassFigures& figures : report.classes) {
@@ -56,7 +56,7 @@ void printSizesAndNegatives(std::ostream& out, const EvalReport& report, std::si
         out << std::setw(15) << figures.imagesWithoutGroundTruth << std::setw(18)
             << figure(figures.falsePositivesPerImageWithoutGroundTruth);
         if (report.minHeight > 0.0) {
-            out << std::setw(static_cast<int>(tall.size()) + 13)
+            out << std::setw(static_cast<int>(tall.size()) + 15)
                 << figure(figures.recallMinHeight) + " (" + std::to_string(figures.groundTruthMinHeight) + ")";
         }
         out << "\n";
@@ -123,7 +123,7 @@ void printTable(std::ostream& out, const EvalReport& report) {
         << "AP: COCO 101-point interpolation; AP50:95 averages IoU 0.50, 0.55, ..., 0.95.\n"
         << "-: undefined (AP and recall: the class has no ground truth; precision: no detections at the "
            "operating threshold).\n"
-        << "Sizes: box area in image pixels, small < 32x32, medium < 96x96, large >= 96x96; as COCO, truths of "
+        << "Sizes: box area in image pixels, small < 32x32, medium < 96x96, large >= 96x96. As COCO, truths of\n"
            "other sizes are ignored, and so are the detections they take and unmatched detections of other sizes.\n"
         << "w/o GT: " << noun
         << " with no ground truth of the class; FP/image: the class's detections at >= " << plain(report.threshold)
