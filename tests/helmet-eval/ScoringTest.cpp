@@ -252,9 +252,6 @@ TEST_F(HelmetEvalEvaluator, ApPerObjectSizeIgnoresOtherSizes) {
     EXPECT_EQ(medium.ap50, 1.0);
     // Large: the large stray 0.85 F, l T -> 1/2.
     EXPECT_DOUBLE_EQ(large.ap50, 0.5);
-    EXPECT_TRUE(std::isnan(figures(1).bySize[0].ap50)) << "head has no truth of any size";
-    // Over all sizes nothing is ignored: F T F T T over 4 truths; monotone 3/5 to recall 3/4.
-    EXPECT_NEAR(helmet.ap50, 76.0 * 0.6 / 101.0, kSum);
 }
 
 TEST_F(HelmetEvalEvaluator, FalseDetectionsOnImagesWithoutTheClass) {
@@ -269,11 +266,6 @@ TEST_F(HelmetEvalEvaluator, FalseDetectionsOnImagesWithoutTheClass) {
     const zor::eval::ClassFigures head = figures(1);
     EXPECT_EQ(head.imagesWithoutGroundTruth, 3);
     EXPECT_DOUBLE_EQ(head.falsePositivesPerImageWithoutGroundTruth, 1.0 / 3.0);
-
-    zor::eval::Evaluator everywhere({{"helmet"}, 0.6, 0.5});
-    everywhere.addImage({{"helmet", box}}, {det(0.9f, elsewhere)});
-    EXPECT_EQ(everywhere.figures().at(0).imagesWithoutGroundTruth, 0);
-    EXPECT_TRUE(std::isnan(everywhere.figures().at(0).falsePositivesPerImageWithoutGroundTruth));
 }
 
 TEST_F(HelmetEvalEvaluator, RecallOverTallTruths) {
@@ -288,9 +280,6 @@ TEST_F(HelmetEvalEvaluator, RecallOverTallTruths) {
     evaluator.addImage(truths, detections);
     EXPECT_EQ(figures(0).groundTruthMinHeight, 3) << "no minimum: every truth";
     EXPECT_DOUBLE_EQ(figures(0).recallMinHeight, figures(0).recall);
-    zor::eval::Evaluator tallest({{"helmet"}, 0.6, 0.5, 31.0});
-    tallest.addImage(truths, detections);
-    EXPECT_TRUE(std::isnan(tallest.figures().at(0).recallMinHeight));
 }
 
 }  // namespace
