@@ -9,8 +9,11 @@
 #include "ToolProcess.h"
 
 #include "EvalOptions.h"
+#include "GrayscaleFrame.h"
+#include "MediaInput.h"
 #include "ToolExit.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -24,6 +27,7 @@ using zor::test::Json;
 using zor::test::runTool;
 
 const std::string kModel = std::string(HMD_TEST_MODELS_DIR) + "/v5_basic";
+const fs::path kRealSample = fs::path(HMD_SOURCE_DIR) / "tests" / "assets" / "hard-hat-sample";
 
 class HelmetEvalTool : public testing::Test {
 protected:
@@ -46,9 +50,9 @@ protected:
         return root;
     }
 
-    Json runJson(std::vector<std::string> arguments) {
+    Json runJson(std::vector<std::string> arguments, const std::string& model = kModel) {
         const fs::path json = scratch.path() / "out.json";
-        arguments.insert(arguments.end(), {"--model", kModel, "--json", json.string()});
+        arguments.insert(arguments.end(), {"--model", model, "--json", json.string()});
         const zor::test::ToolRun run = runTool(arguments, scratch.path());
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "") << "no progress when standard error is not a terminal";
@@ -127,6 +131,70 @@ TEST_F(HelmetEvalTool, ExclusionListAndClassMap) {
     }
 }
 
+TEST_F(HelmetEvalTool, ImagesWithoutHelmetsSizesAndTallTruths) {
+    const fs::path root = makeFolder();
+    EXPECT_TRUE(cv::imwrite((root / "images" / "d.png").string(), cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3))));
+    zor::test::writeFile(root / "labels" / "d.txt", "");
+    const Json report = runJson({"--images", root.string(), "--min-height", "12"});
+    // c (no label file) and d (empty one) hold no helmet; each gets the
+    // helmets at 0.855 and 0.81.
+    const Json& helmet = byName(report, "helmet");
+    EXPECT_EQ(helmet["imagesWithoutGroundTruth"].asLong(), 2);
+    EXPECT_EQ(helmet["falsePositivesWithoutGroundTruth"].asLong(), 4);
+    EXPECT_EQ(helmet["falsePositivesPerImageWithoutGroundTruth"].asDouble(), 2.0);
+    EXPECT_EQ(report["imagesWithoutHelmet"].asLong(), 2);
+    EXPECT_EQ(report["falseHelmetsPerImageWithoutHelmet"].asDouble(), 2.0);
+    EXPECT_NE(last.out.find("false helmets per image without hard hats: 2.000 (4 at >= 0.6 on 2 images"),
+              std::string::npos)
+        << last.out;
+    // Every truth is under 32x32: all small, the other sizes undefined.
+    EXPECT_EQ(helmet["groundTruthSmall"].asLong(), 3);
+    EXPECT_EQ(helmet["ap50Large"].kind, Json::Kind::Null);
+    // At least 12 px tall: r4's box (12) and r3's polygon (16), which only
+    // the 0.25 detection finds.
+    EXPECT_EQ(report["minHeight"].asDouble(), 12.0);
+    EXPECT_EQ(helmet["groundTruthMinHeight"].asLong(), 2);
+    EXPECT_EQ(helmet["recallMinHeight"].asDouble(), 0.5);
+}
+
+// The shipped model, whose answers depend on the pixels: --grayscale must give
+// the detector what it gets from the same images stored in gray.
+TEST_F(HelmetEvalTool, GrayscaleScoresWhatGrayImagesScore) {
+    const std::string frames = "8";
+    const fs::path grayed = scratch.path() / "gray";
+    fs::create_directories(grayed / "images");
+    fs::copy(kRealSample / "labels", grayed / "labels");
+    const std::vector<fs::path> files = zor::tools::listImages(kRealSample / "images");
+    ASSERT_GE(files.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) {
+        const cv::Mat gray = zor::eval::grayscaleFrame(cv::imread(files[i].string()));
+        ASSERT_EQ(gray.type(), CV_8UC3);
+        std::vector<cv::Mat> channels;
+        cv::split(gray, channels);
+        EXPECT_EQ(cv::norm(channels[0], channels[1], cv::NORM_INF) + cv::norm(channels[1], channels[2], cv::NORM_INF),
+                  0.0);
+        ASSERT_TRUE(cv::imwrite((grayed / "images" / (files[i].stem().string() + ".png")).string(), gray));
+    }
+    const std::string model = HMD_SHIPPED_MODEL_DIR;
+    const std::vector<std::string> sample{"--images",        kRealSample.string(), "--classes",
+                                          "1:helmet,0:head", "--frames",           frames};
+    std::vector<std::string> turned = sample;
+    turned.push_back("--grayscale");
+    const Json viaOption = runJson(turned, model);
+    EXPECT_EQ(viaOption["grayscale"].text, "true");
+    EXPECT_NE(last.out.find("  grayscale   yes"), std::string::npos) << last.out;
+    const Json stored = runJson({"--images", grayed.string(), "--classes", "1:helmet,0:head"}, model);
+    const Json inColour = runJson(sample, model);
+    bool colourDiffers = false;
+    for (const char* name : {"helmet", "head"}) {
+        for (const char* key : {"detections", "detectionsAtThreshold", "truePositives", "ap50", "ap50to95"}) {
+            EXPECT_EQ(byName(viaOption, name)[key].text, byName(stored, name)[key].text) << name << " " << key;
+            colourDiffers = colourDiffers || byName(viaOption, name)[key].text != byName(inColour, name)[key].text;
+        }
+    }
+    EXPECT_TRUE(colourDiffers) << "the colour run scores the same as the gray one";
+}
+
 TEST_F(HelmetEvalTool, ScoresALabelledVideo) {
     const fs::path video = scratch.path() / "clip.avi";
     {
@@ -198,6 +266,7 @@ TEST(HelmetEvalOptions, ReadsBothFormsAndChecksRanges) {
         {"x", "--images", "s", "--detect-threshold", "0.5", "--threshold", "0.4"},
         {"x", "--images", "s", "--iou", "0"},
         {"x", "--images", "s", "--frames", "-1"},
+        {"x", "--images", "s", "--min-height", "-2"},
         {"x", "--images", "s", "--images", "t"},
         {"x", "--images"},
         {"x", "stray"},

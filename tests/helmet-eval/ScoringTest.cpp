@@ -77,6 +77,28 @@ TEST(HelmetEvalMatching, CrowdedSceneIsGreedyByBestIou) {
     EXPECT_EQ(zor::eval::matchDetections({det(0.9f, {2, 0, 10, 10})}, truths, 0.5), std::vector<int>{0});
 }
 
+TEST(HelmetEvalMatching, IgnoredTruthsOnlyWhenNoOtherMatches) {
+    // G0 ignored and the better overlap (IoU 1), G1 counted (IoU 0.82).
+    const std::vector<cv::Rect2d> truths{{0, 0, 10, 10}, {1, 0, 10, 10}};
+    const std::vector<bool> ignored{true, false};
+    EXPECT_EQ(zor::eval::matchDetections({det(0.9f, truths[0])}, truths, 0.5, ignored), std::vector<int>{1});
+    // The second detection falls back to the ignored one, the third finds both used up.
+    EXPECT_EQ(zor::eval::matchDetections({det(0.7f, truths[0]), det(0.9f, truths[0]), det(0.5f, truths[0])}, truths,
+                                         0.5, ignored),
+              (std::vector<int>{0, 1, -1}));
+    EXPECT_EQ(zor::eval::matchDetections({det(0.9f, truths[0])}, truths, 0.5, {}), std::vector<int>{0})
+        << "nothing ignored: the best IoU";
+}
+
+TEST(HelmetEvalObjectSize, HalfOpenAreaRanges) {
+    using zor::eval::ObjectSize;
+    EXPECT_EQ(zor::eval::objectSizeOf({0, 0, 31.99, 32}), ObjectSize::small);
+    EXPECT_EQ(zor::eval::objectSizeOf({0, 0, 32, 32}), ObjectSize::medium);
+    EXPECT_EQ(zor::eval::objectSizeOf({0, 0, 16, 64}), ObjectSize::medium) << "by area, not side";
+    EXPECT_EQ(zor::eval::objectSizeOf({0, 0, 96, 95.99}), ObjectSize::medium);
+    EXPECT_EQ(zor::eval::objectSizeOf({5, 5, 96, 96}), ObjectSize::large);
+}
+
 TEST(HelmetEvalAveragePrecision, PerfectEmptyAndUndefined) {
     EXPECT_DOUBLE_EQ(zor::eval::interpolatedAveragePrecision(ranks("TTT"), 3), 1.0);
     EXPECT_EQ(zor::eval::interpolatedAveragePrecision({}, 3), 0.0) << "no detections";
@@ -146,8 +168,9 @@ TEST_F(HelmetEvalEvaluator, TiesAcrossImagesKeepImageOrder) {
     // then 20 false positives, all at 0.9, rank T...T F...F -> AP 1.
     zor::eval::Evaluator many({{"helmet"}, 0.6, 0.5});
     for (int image = 0; image < 40; ++image) {
-        many.addImage(image < 20 ? std::vector<zor::eval::LabelledBox>{{"helmet", box}} : std::vector<zor::eval::LabelledBox>{},
-                      {det(0.9f, box)});
+        many.addImage(
+            image < 20 ? std::vector<zor::eval::LabelledBox>{{"helmet", box}} : std::vector<zor::eval::LabelledBox>{},
+            {det(0.9f, box)});
     }
     EXPECT_DOUBLE_EQ(many.figures().at(0).ap50, 1.0);
 }
@@ -209,6 +232,54 @@ TEST_F(HelmetEvalEvaluator, AveragesOverCocoIouThresholds) {
     strict.addImage({{"helmet", {0, 0, 100, 100}}}, {det(0.9f, {0, 0, 100, 72})});
     EXPECT_EQ(strict.figures().at(0).truePositives, 0) << "the counts use their own IoU";
     EXPECT_EQ(strict.figures().at(0).ap50, 1.0);
+}
+
+TEST_F(HelmetEvalEvaluator, ApPerObjectSizeIgnoresOtherSizes) {
+    // Small truths s1 (20x20), s2 (10x10, never found), medium m (50x50), large l (100x100).
+    const cv::Rect2d s1{0, 0, 20, 20}, s2{50, 0, 10, 10}, m{100, 0, 50, 50}, l{300, 0, 100, 100};
+    evaluator.addImage(
+        {{"helmet", s1}, {"helmet", s2}, {"helmet", m}, {"helmet", l}},
+        {det(0.95f, {500, 500, 10, 10}), det(0.9f, s1), det(0.85f, {600, 600, 100, 100}), det(0.8f, l), det(0.5f, m)});
+    const zor::eval::ClassFigures helmet = figures(0);
+    const auto& [small, medium, large] = helmet.bySize;
+    EXPECT_EQ(small.groundTruth, 2);
+    EXPECT_EQ(medium.groundTruth, 1);
+    EXPECT_EQ(large.groundTruth, 1);
+    // Small: the small stray 0.95 F, s1 T; the rest matched to other sizes or
+    // large and unmatched: ignored. Precision 1/2 at recall 1/2 -> 51 / 2 / 101.
+    EXPECT_NEAR(small.ap50, 25.5 / 101.0, kSum);
+    // Medium: only m's detection counts (every other is ignored): AP 1.
+    EXPECT_EQ(medium.ap50, 1.0);
+    // Large: the large stray 0.85 F, l T -> 1/2.
+    EXPECT_DOUBLE_EQ(large.ap50, 0.5);
+}
+
+TEST_F(HelmetEvalEvaluator, FalseDetectionsOnImagesWithoutTheClass) {
+    evaluator.addImage({{"helmet", box}}, {det(0.9f, box), det(0.9f, elsewhere), det(0.9f, box, "head")});
+    evaluator.addImage({{"head", box}}, {det(0.7f, elsewhere), det(0.5f, box)});  // 0.5 is under 0.6
+    evaluator.addImage({}, {det(0.6f, box), det(0.65f, elsewhere)});
+    evaluator.addImage({}, {});
+    const zor::eval::ClassFigures helmet = figures(0);
+    EXPECT_EQ(helmet.imagesWithoutGroundTruth, 3) << "images 2, 3 and 4";
+    EXPECT_EQ(helmet.falsePositivesWithoutGroundTruth, 3) << "the false helmet on image 1 has a helmet beside it";
+    EXPECT_DOUBLE_EQ(helmet.falsePositivesPerImageWithoutGroundTruth, 1.0);
+    const zor::eval::ClassFigures head = figures(1);
+    EXPECT_EQ(head.imagesWithoutGroundTruth, 3);
+    EXPECT_DOUBLE_EQ(head.falsePositivesPerImageWithoutGroundTruth, 1.0 / 3.0);
+}
+
+TEST_F(HelmetEvalEvaluator, RecallOverTallTruths) {
+    // Truths 10, 16 and 30 px tall; the 16 px one is found only under the threshold.
+    const cv::Rect2d shortBox{0, 0, 10, 10}, atLimit{100, 0, 10, 16}, tall{200, 0, 20, 30};
+    const std::vector<zor::eval::LabelledBox> truths{{"helmet", shortBox}, {"helmet", atLimit}, {"helmet", tall}};
+    const std::vector<Detection> detections{det(0.9f, shortBox), det(0.5f, atLimit), det(0.8f, tall)};
+    zor::eval::Evaluator sixteen({{"helmet"}, 0.6, 0.5, 16.0});
+    sixteen.addImage(truths, detections);
+    EXPECT_EQ(sixteen.figures().at(0).groundTruthMinHeight, 2);
+    EXPECT_DOUBLE_EQ(sixteen.figures().at(0).recallMinHeight, 0.5);
+    evaluator.addImage(truths, detections);
+    EXPECT_EQ(figures(0).groundTruthMinHeight, 3) << "no minimum: every truth";
+    EXPECT_DOUBLE_EQ(figures(0).recallMinHeight, figures(0).recall);
 }
 
 }  // namespace

@@ -118,6 +118,7 @@ private:
             result.text = string();
         } else if (literal("true") || literal("false")) {
             result.kind = Json::Kind::Bool;
+            result.text = text_.compare(at_ - 4, 4, "true") == 0 ? "true" : "false";
         } else if (!literal("null")) {
             result.kind = Json::Kind::Number;
             result.text = number();

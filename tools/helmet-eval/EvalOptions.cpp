@@ -9,8 +9,8 @@ namespace zor::eval {
 namespace {
 
 const tools::OptionTable kOptions{{"model", "images", "video", "labels", "classes", "exclude", "detect-threshold",
-                                   "threshold", "iou", "camera", "frames", "json", "curves"},
-                                  {"optimize"}};
+                                   "threshold", "iou", "camera", "frames", "json", "curves", "min-height"},
+                                  {"optimize", "grayscale"}};
 
 void printUsage(const std::string& defaultModelDirectory) {
     std::cout << "helmet-eval: scores a ZORCustomHMD detector against labelled images or a labelled video.\n"
@@ -32,6 +32,8 @@ void printUsage(const std::string& defaultModelDirectory) {
                  "  --camera ID             camera identifier passed to RunInference, default helmet-eval\n"
                  "  --frames N              at most N frames or images, default 0 (all)\n"
                  "  --optimize              call OptimizeModel(true) before the first call\n"
+                 "  --grayscale             score the frames turned grayscale (BGR -> GRAY -> BGR)\n"
+                 "  --min-height N          also recall over the truths at least N px tall, default 0\n"
                  "  --json FILE             also write every figure to FILE\n"
                  "  --curves DIR            write pr-CLASS.png precision-recall curves into DIR\n"
                  "  --help                  this help\n"
@@ -61,6 +63,8 @@ std::optional<Options> parseOptions(int argc, const char* const* argv, const std
     options.iou = arguments.number("iou", options.iou, 0.0, 1.0);
     options.frameLimit = arguments.number("frames", options.frameLimit, 0L, 1'000'000'000L);
     options.optimize = arguments.flag("optimize");
+    options.grayscale = arguments.flag("grayscale");
+    options.minHeight = arguments.number("min-height", options.minHeight, 0.0, 1'000'000.0);
 
     if (options.imagesFolder.empty() == options.video.empty()) {
         throw tools::UserError("give exactly one of --images DIR and --video FILE (see --help)");
@@ -89,6 +93,9 @@ std::optional<Options> parseOptions(int argc, const char* const* argv, const std
     }
     if (!(options.iou > 0.0 && options.iou <= 1.0)) {
         throw tools::UserError("--iou must be above 0 and at most 1");
+    }
+    if (!(options.minHeight >= 0.0)) {
+        throw tools::UserError("--min-height must be 0 or a height in pixels");
     }
     if (options.frameLimit < 0) {
         throw tools::UserError("--frames must be 0 (all) or a positive count");

@@ -21,6 +21,8 @@ struct Options {
     bool optimize = false;  // OptimizeModel(true) before the first call
     std::string jsonFile;
     std::string curvesFolder;
+    bool grayscale = false;  // every frame BGR -> GRAY -> BGR before RunInference
+    double minHeight = 0.0;  // recall also over the truths at least this many pixels tall
 };
 
 inline constexpr const char* defaultClassMap = "0:helmet,1:head";

@@ -1,6 +1,7 @@
 #include "EvalRun.h"
 
 #include "ClassMap.h"
+#include "GrayscaleFrame.h"
 #include "LabelledData.h"
 #include "PluginDetector.h"
 #include "ToolExit.h"
@@ -74,11 +75,14 @@ EvalReport runEvaluation(const Options& options, bool showProgress) {
     }
     checkClassMap(classes, labels);
 
-    Evaluator evaluator({labels, options.threshold, options.iou});
+    Evaluator evaluator({labels, options.threshold, options.iou, options.minHeight});
     Progress progress(showProgress, data->expectedFrames(), options.video.empty() ? "image" : "frame");
     std::chrono::steady_clock::duration inference{};
     LabelledFrame frame;
     while (data->next(frame)) {
+        if (options.grayscale) {
+            frame.image = grayscaleFrame(frame.image);
+        }
         std::vector<CustomObject> objects;
         const auto start = std::chrono::steady_clock::now();
         try {
@@ -106,6 +110,8 @@ EvalReport runEvaluation(const Options& options, bool showProgress) {
     report.detectThreshold = options.detectThreshold;
     report.threshold = options.threshold;
     report.iou = options.iou;
+    report.grayscale = options.grayscale;
+    report.minHeight = options.minHeight;
     report.meanInferenceMs =
         std::chrono::duration<double, std::milli>(inference).count() / static_cast<double>(report.frames);
     report.classes = evaluator.figures();

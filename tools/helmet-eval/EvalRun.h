@@ -18,6 +18,8 @@ struct EvalReport {
     float detectThreshold = 0.0f;
     double threshold = 0.0;
     double iou = 0.0;
+    bool grayscale = false;  // the frames were turned grayscale before RunInference
+    double minHeight = 0.0;
     double meanInferenceMs = 0.0;
     std::vector<ClassFigures> classes;
     double meanAp50 = undefined;  // over the classes with ground truth

@@ -27,6 +27,42 @@ std::string plain(double value) {
     return text.str();
 }
 
+// The helmet class, whose false detections on images without hard hats a
+// safety product cares about most; null when the label map has none.
+const ClassFigures* helmetClass(const EvalReport& report) {
+    const auto found = std::find_if(report.classes.begin(), report.classes.end(),
+                                    [](const ClassFigures& figures) { return figures.name == kHelmetClass; });
+    return found == report.classes.end() ? nullptr : &*found;
+}
+
+// AP50 per object size and false detections on images without the class, one
+// row per class under the main table.
+void printSizesAndNegatives(std::ostream& out, const EvalReport& report, std::size_t nameWidth) {
+    const std::string tall = "h>=" + plain(report.minHeight);
+    out << "\n" << std::left << std::setw(static_cast<int>(nameWidth)) << "class" << std::right;
+    for (const ObjectSize size : kObjectSizes) {
+        out << std::setw(19) << "AP50 " + std::string(objectSizeName(size)) + " (GT)";
+    }
+    out << std::setw(15) << "images w/o GT" << std::setw(18) << "FP/image w/o GT";
+    if (report.minHeight > 0.0) {
+        out << std::setw(static_cast<int>(tall.size()) + 15) << "recall " + tall + " (GT)";
+    }
+    out << "\n";
+    for (const ClassFigures& figures : report.classes) {
+        out << std::left << std::setw(static_cast<int>(nameWidth)) << figures.name << std::right;
+        for (const SizeFigures& sized : figures.bySize) {
+            out << std::setw(19) << figure(sized.ap50) + " (" + std::to_string(sized.groundTruth) + ")";
+        }
+        out << std::setw(15) << figures.imagesWithoutGroundTruth << std::setw(18)
+            << figure(figures.falsePositivesPerImageWithoutGroundTruth);
+        if (report.minHeight > 0.0) {
+            out << std::setw(static_cast<int>(tall.size()) + 15)
+                << figure(figures.recallMinHeight) + " (" + std::to_string(figures.groundTruthMinHeight) + ")";
+        }
+        out << "\n";
+    }
+}
+
 }  // namespace
 
 std::string jsonNumber(double value) {
@@ -45,6 +81,7 @@ void printTable(std::ostream& out, const EvalReport& report) {
     out << "helmet-eval\n"
         << "  model       " << report.modelDirectory << "\n"
         << "  data        " << report.data << "\n"
+        << (report.grayscale ? "  grayscale   yes: every frame turned BGR -> GRAY -> BGR before RunInference\n" : "")
         << "  thresholds  detect " << plain(report.detectThreshold) << " (given to Initialize), operating "
         << plain(report.threshold) << ", IoU " << plain(report.iou) << " for precision/recall/F1\n"
         << "  " << std::left << std::setw(12) << noun << report.frames << ", mean RunInference " << std::fixed
@@ -69,16 +106,33 @@ void printTable(std::ostream& out, const EvalReport& report) {
             << figure(figures.precision) << std::setw(8) << figure(figures.recall) << std::setw(8) << figure(figures.f1)
             << "\n";
     }
+    printSizesAndNegatives(out, report, nameWidth);
     for (const ClassFigures& figures : report.classes) {
         if (figures.groundTruth == 0) {
             out << figures.name << ": no ground truth, AP and recall undefined\n";
         }
     }
+    if (const ClassFigures* helmet = helmetClass(report)) {
+        out << "\nfalse helmets per image without hard hats: "
+            << figure(helmet->falsePositivesPerImageWithoutGroundTruth) << " ("
+            << helmet->falsePositivesWithoutGroundTruth << " at >= " << plain(report.threshold) << " on "
+            << helmet->imagesWithoutGroundTruth << " " << noun << " with no " << kHelmetClass << " ground truth)\n";
+    }
     out << "\nmean AP50 over classes with ground truth: " << figure(report.meanAp50) << " (AP50:95 "
         << figure(report.meanAp50to95) << ")\n"
         << "AP: COCO 101-point interpolation; AP50:95 averages IoU 0.50, 0.55, ..., 0.95.\n"
         << "-: undefined (AP and recall: the class has no ground truth; precision: no detections at the "
-           "operating threshold).\n";
+           "operating threshold).\n"
+        << "Sizes: box area in image pixels, small < 32x32, medium < 96x96, large >= 96x96. As COCO, truths of\n"
+           "other sizes are ignored, and so are the detections they take and unmatched detections of other sizes.\n"
+        << "w/o GT: " << noun
+        << " with no ground truth of the class; FP/image: the class's detections at >= " << plain(report.threshold)
+        << " on them, per image.\n";
+    if (report.minHeight > 0.0) {
+        out << "recall "
+            << "h>=" << plain(report.minHeight) << ": recall at " << plain(report.threshold)
+            << " over the truths at least " << plain(report.minHeight) << " px tall.\n";
+    }
 }
 
 void writeJson(std::ostream& out, const EvalReport& report) {
@@ -91,9 +145,16 @@ void writeJson(std::ostream& out, const EvalReport& report) {
         << "  \"detectThreshold\": " << jsonNumber(report.detectThreshold) << ",\n"
         << "  \"threshold\": " << jsonNumber(report.threshold) << ",\n"
         << "  \"iou\": " << jsonNumber(report.iou) << ",\n"
+        << "  \"grayscale\": " << (report.grayscale ? "true" : "false") << ",\n"
+        << "  \"minHeight\": " << jsonNumber(report.minHeight) << ",\n"
         << "  \"meanInferenceMs\": " << jsonNumber(report.meanInferenceMs) << ",\n"
         << "  \"meanAp50\": " << jsonNumber(report.meanAp50) << ",\n"
-        << "  \"meanAp50to95\": " << jsonNumber(report.meanAp50to95) << ",\n"
+        << "  \"meanAp50to95\": " << jsonNumber(report.meanAp50to95) << ",\n";
+    const ClassFigures* helmet = helmetClass(report);
+    out << "  \"imagesWithoutHelmet\": " << (helmet ? std::to_string(helmet->imagesWithoutGroundTruth) : "null")
+        << ",\n"
+        << "  \"falseHelmetsPerImageWithoutHelmet\": "
+        << jsonNumber(helmet ? helmet->falsePositivesPerImageWithoutGroundTruth : undefined) << ",\n"
         << "  \"classes\": [";
     for (std::size_t c = 0; c < report.classes.size(); ++c) {
         const ClassFigures& figures = report.classes[c];
@@ -108,7 +169,20 @@ void writeJson(std::ostream& out, const EvalReport& report) {
         out << "], \"truePositives\": " << figures.truePositives << ", \"falsePositives\": " << figures.falsePositives
             << ", \"falseNegatives\": " << figures.falseNegatives
             << ", \"precision\": " << jsonNumber(figures.precision) << ", \"recall\": " << jsonNumber(figures.recall)
-            << ", \"f1\": " << jsonNumber(figures.f1) << "}";
+            << ", \"f1\": " << jsonNumber(figures.f1);
+        for (const ObjectSize size : kObjectSizes) {
+            std::string name = objectSizeName(size);
+            name[0] = static_cast<char>(name[0] - 'a' + 'A');
+            const SizeFigures& sized = figures.bySize[static_cast<std::size_t>(size)];
+            out << ", \"groundTruth" << name << "\": " << sized.groundTruth << ", \"ap50" << name
+                << "\": " << jsonNumber(sized.ap50);
+        }
+        out << ", \"imagesWithoutGroundTruth\": " << figures.imagesWithoutGroundTruth
+            << ", \"falsePositivesWithoutGroundTruth\": " << figures.falsePositivesWithoutGroundTruth
+            << ", \"falsePositivesPerImageWithoutGroundTruth\": "
+            << jsonNumber(figures.falsePositivesPerImageWithoutGroundTruth)
+            << ", \"groundTruthMinHeight\": " << figures.groundTruthMinHeight
+            << ", \"recallMinHeight\": " << jsonNumber(figures.recallMinHeight) << "}";
     }
     out << "\n  ]\n}\n";
 }

@@ -8,6 +8,10 @@
 
 namespace zor::eval {
 
+// The class whose false detections on images without it the report names:
+// "false helmets per image without hard hats".
+inline constexpr const char* kHelmetClass = "helmet";
+
 void printTable(std::ostream& out, const EvalReport& report);
 
 // Every figure; undefined ones (NaN) as null. Numbers read back exactly.

@@ -34,9 +34,21 @@ void Evaluator::addImage(const std::vector<LabelledBox>& truths, const std::vect
         }
         PerClass& perClass = classes_[c];
         perClass.groundTruth += static_cast<long>(classTruths.size());
+        for (const cv::Rect2d& truth : classTruths) {
+            ++perClass.groundTruthBySize[static_cast<std::size_t>(objectSizeOf(truth))];
+            perClass.groundTruthMinHeight += truth.height >= settings_.minHeight ? 1 : 0;
+        }
+        if (classTruths.empty()) {
+            ++perClass.imagesWithoutGroundTruth;
+            perClass.falsePositivesWithoutGroundTruth += std::count_if(
+                classDetections.begin(), classDetections.end(),
+                [&](const Detection& detection) { return detection.confidence >= settings_.operatingThreshold; });
+        }
         const std::size_t first = perClass.scored.size();
         for (const Detection& detection : classDetections) {
-            perClass.scored.push_back({detection.confidence, {}, false});
+            Scored scored;
+            scored.confidence = detection.confidence;
+            perClass.scored.push_back(scored);
         }
         for (int t = 0; t < cocoIouCount; ++t) {
             const std::vector<int> matches = matchDetections(classDetections, classTruths, cocoIouThreshold(t));
@@ -47,6 +59,26 @@ void Evaluator::addImage(const std::vector<LabelledBox>& truths, const std::vect
         const std::vector<int> matches = matchDetections(classDetections, classTruths, settings_.countIou);
         for (std::size_t d = 0; d < matches.size(); ++d) {
             perClass.scored[first + d].matchedForCounts = matches[d] >= 0;
+            // Greedy by confidence: the matches of the detections at the
+            // threshold are those they would get alone.
+            if (matches[d] >= 0 && classDetections[d].confidence >= settings_.operatingThreshold &&
+                classTruths[static_cast<std::size_t>(matches[d])].height >= settings_.minHeight) {
+                ++perClass.truePositivesMinHeight;
+            }
+        }
+        for (const ObjectSize size : kObjectSizes) {
+            std::vector<bool> ignored(classTruths.size());
+            for (std::size_t g = 0; g < classTruths.size(); ++g) {
+                ignored[g] = objectSizeOf(classTruths[g]) != size;
+            }
+            const std::vector<int> sized = matchDetections(classDetections, classTruths, cocoIouThreshold(0), ignored);
+            for (std::size_t d = 0; d < sized.size(); ++d) {
+                const bool ignore = sized[d] >= 0 ? ignored[static_cast<std::size_t>(sized[d])]
+                                                  : objectSizeOf(classDetections[d].box) != size;
+                perClass.scored[first + d].bySize[static_cast<std::size_t>(size)] =
+                    ignore ? SizeOutcome::ignored
+                           : (sized[d] >= 0 ? SizeOutcome::truePositive : SizeOutcome::falsePositive);
+            }
         }
     }
 }
@@ -74,6 +106,29 @@ std::vector<ClassFigures> Evaluator::figures() const {
             }
         }
         figures.ap50 = figures.apAtIou[0];
+        for (const ObjectSize size : kObjectSizes) {
+            const auto s = static_cast<std::size_t>(size);
+            std::vector<RankedDetection> counted;
+            for (const Scored& scored : ranked) {
+                if (scored.bySize[s] != SizeOutcome::ignored) {
+                    counted.push_back({scored.confidence, scored.bySize[s] == SizeOutcome::truePositive});
+                }
+            }
+            figures.bySize[s].groundTruth = perClass.groundTruthBySize[s];
+            figures.bySize[s].ap50 = interpolatedAveragePrecision(counted, perClass.groundTruthBySize[s]);
+        }
+        figures.imagesWithoutGroundTruth = perClass.imagesWithoutGroundTruth;
+        figures.falsePositivesWithoutGroundTruth = perClass.falsePositivesWithoutGroundTruth;
+        if (perClass.imagesWithoutGroundTruth > 0) {
+            figures.falsePositivesPerImageWithoutGroundTruth =
+                static_cast<double>(perClass.falsePositivesWithoutGroundTruth) /
+                static_cast<double>(perClass.imagesWithoutGroundTruth);
+        }
+        figures.groundTruthMinHeight = perClass.groundTruthMinHeight;
+        if (perClass.groundTruthMinHeight > 0) {
+            figures.recallMinHeight = static_cast<double>(perClass.truePositivesMinHeight) /
+                                      static_cast<double>(perClass.groundTruthMinHeight);
+        }
         figures.ap50to95 = perClass.groundTruth > 0
                                ? std::accumulate(figures.apAtIou.begin(), figures.apAtIou.end(), 0.0) / cocoIouCount
                                : undefined;

@@ -1,9 +1,11 @@
 // Scores detections against ground truth over a whole dataset, per detector
-// class: COCO-style matching and AP, and counts at an operating threshold.
+// class: COCO-style matching and AP (also per object size), counts at an
+// operating threshold, and false detections on images without the class.
 #pragma once
 
 #include "AveragePrecision.h"
 #include "Boxes.h"
+#include "ObjectSize.h"
 
 #include <array>
 #include <limits>
@@ -22,6 +24,16 @@ struct EvalSettings {
     std::vector<std::string> classNames;  // the detector's label map, in its order
     double operatingThreshold = 0.6;      // confidence for the precision/recall/F1 counts
     double countIou = 0.5;                // IoU for those counts
+    double minHeight = 0.0;               // ClassFigures::recallMinHeight counts truths at least this tall (px)
+};
+
+// AP50 over the ground truth of one object size, as COCO scores an area range:
+// truths of other sizes are ignored, and so is a detection matched to one of
+// them (a detection takes a truth of the size first) or left unmatched with a
+// box of another size; the rest are ranked as usual.
+struct SizeFigures {
+    long groundTruth = 0;
+    double ap50 = undefined;  // undefined without ground truth of the size
 };
 
 struct ClassFigures {
@@ -40,6 +52,18 @@ struct ClassFigures {
     double recall = undefined;     // undefined without ground truth
     double f1 = undefined;         // 2TP / (2TP + FP + FN); undefined with neither
     std::vector<PrPoint> curve;    // at IoU 0.5, one point per detection in rank order
+
+    // Indexed by ObjectSize.
+    std::array<SizeFigures, kObjectSizeCount> bySize{};
+    // Images with no ground truth of the class, and the class's detections at
+    // the operating threshold on them (every one false).
+    long imagesWithoutGroundTruth = 0;
+    long falsePositivesWithoutGroundTruth = 0;
+    double falsePositivesPerImageWithoutGroundTruth = undefined;  // undefined without such images
+    // Recall at the operating threshold and countIou over the truths at least
+    // EvalSettings::minHeight tall (the usual matching, counted on those truths).
+    long groundTruthMinHeight = 0;
+    double recallMinHeight = undefined;
 };
 
 class Evaluator {
@@ -58,14 +82,21 @@ public:
     std::vector<ClassFigures> figures() const;
 
 private:
+    enum class SizeOutcome : unsigned char { falsePositive, truePositive, ignored };
     struct Scored {
         float confidence = 0.0f;
         std::array<bool, cocoIouCount> matchedAt{};
         bool matchedForCounts = false;
+        std::array<SizeOutcome, kObjectSizeCount> bySize{};  // at IoU 0.5
     };
     struct PerClass {
         long groundTruth = 0;
         std::vector<Scored> scored;  // in image order, then output order
+        std::array<long, kObjectSizeCount> groundTruthBySize{};
+        long imagesWithoutGroundTruth = 0;
+        long falsePositivesWithoutGroundTruth = 0;
+        long groundTruthMinHeight = 0;
+        long truePositivesMinHeight = 0;
     };
 
     EvalSettings settings_;

@@ -14,4 +14,10 @@ namespace zor::eval {
 std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
                                  double iouThreshold);
 
+// The same with truths that are ignored (COCO's area ranges): a detection
+// takes a truth that is not ignored if it can, and only then an ignored one
+// (which it then uses up). An empty `ignored` ignores none.
+std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
+                                 double iouThreshold, const std::vector<bool>& ignored);
+
 }  // namespace zor::eval
