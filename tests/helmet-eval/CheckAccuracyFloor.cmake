@@ -1,8 +1,14 @@
-# Runs helmet-eval with ARGS and fails when a class's AP50 is below its floor.
+# Runs helmet-eval with ARGS and fails when a class's figure is below its floor,
+# or when false helmets per image without hard hats exceed a ceiling.
 #   cmake -DPROGRAM=helmet-eval -DARGS="--images;DIR;..." -DFLOORS="helmet=0.8;head=0.7"
+#         [-DFIGURE=recallMinHeight] [-DFALSE_HELMETS_CEILING=0.1]
 #         -DJSON=out.json -P CheckAccuracyFloor.cmake
+# FIGURE is a per-class key of the JSON report, ap50 unless given.
 # The figures are deterministic for a given library, model and data, so the
 # floors sit a little under what the shipped library measures.
+if(NOT DEFINED FIGURE)
+  set(FIGURE ap50)
+endif()
 execute_process(COMMAND ${PROGRAM} ${ARGS} --json ${JSON} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "helmet-eval exited with ${status}")
@@ -19,14 +25,21 @@ foreach(floor IN LISTS FLOORS)
     string(JSON name GET "${report}" classes ${index} name)
     if(name STREQUAL wanted)
       set(found TRUE)
-      string(JSON ap50 GET "${report}" classes ${index} ap50)
-      if(ap50 STREQUAL "null" OR ap50 LESS minimum)
-        message(FATAL_ERROR "${wanted}: AP50 ${ap50} is below the floor ${minimum}")
+      string(JSON value GET "${report}" classes ${index} ${FIGURE})
+      if(value STREQUAL "null" OR value LESS minimum)
+        message(FATAL_ERROR "${wanted}: ${FIGURE} ${value} is below the floor ${minimum}")
       endif()
-      message(STATUS "${wanted}: AP50 ${ap50} (floor ${minimum})")
+      message(STATUS "${wanted}: ${FIGURE} ${value} (floor ${minimum})")
     endif()
   endforeach()
   if(NOT found)
     message(FATAL_ERROR "${wanted}: no such class in the report")
   endif()
 endforeach()
+if(DEFINED FALSE_HELMETS_CEILING)
+  string(JSON value GET "${report}" falseHelmetsPerImageWithoutHelmet)
+  if(value STREQUAL "null" OR value GREATER FALSE_HELMETS_CEILING)
+    message(FATAL_ERROR "false helmets per image without hard hats: ${value}, above the ceiling ${FALSE_HELMETS_CEILING}")
+  endif()
+  message(STATUS "false helmets per image without hard hats: ${value} (ceiling ${FALSE_HELMETS_CEILING})")
+endif()

@@ -17,14 +17,15 @@ import numpy as np
 
 # hard-hat-workers: 0 head, 1 helmet (a head wearing one), 2 person (unused).
 HARD_HAT_CLASSES = {1: 0, 0: 1}
-# construction-site-safety: 0 Hardhat (the shell only), 2 NO-Hardhat (a bare head).
+# construction-site-safety: 0 Hardhat (the shell), 2 NO-Hardhat (a bare head's top).
 SITE_CLASSES = {0: 0, 2: 1}
 RENDERED_CLASSES = {0: 0, 1: 1}
-# A Construction Site Safety shell box grown down to the chin: the head under
-# a hard hat is about 1.2 shell heights tall (checked by eye on a grid of its
-# photos). Measured in shell heights, the grown box follows the exporter's
+# Construction Site Safety boxes cover the top of the head only: a Hardhat box
+# the shell, a NO-Hardhat box the crown down to the eyebrows. Both are grown
+# down to the chin, about 2.2 times their height (checked by eye on grids of
+# its photos). Measured in box heights, the grown box follows the exporter's
 # stretching of each image, which a width-based rule would not.
-SHELL_TO_HEAD = 2.2
+TOP_TO_HEAD = 2.2
 
 
 def is_hard_hat_held_out(name):
@@ -69,20 +70,18 @@ def read_rows(path, class_map, width, height):
     return rows
 
 
-def grow_shells(rows, height):
-    """Shell boxes (class 0) become head-and-hat boxes: same top and width,
-    SHELL_TO_HEAD times as tall, clipped to the image."""
+def grow_to_chin(rows, height):
+    """Boxes on the top of a head become boxes of the whole head: same top and
+    width, TOP_TO_HEAD times as tall, clipped to the image."""
     out = []
     for c, cx, cy, w, h in rows:
-        if c == 0:
-            top = cy - h / 2
-            bottom = min(float(height), top + SHELL_TO_HEAD * h)
-            cy, h = (top + bottom) / 2, bottom - top
-        out.append([c, cx, cy, w, h])
+        top = cy - h / 2
+        bottom = min(float(height), top + TOP_TO_HEAD * h)
+        out.append([c, cx, (top + bottom) / 2, w, bottom - top])
     return out
 
 
-def load_folder(root, names, class_map, shells=False):
+def load_folder(root, names, class_map, head_tops=False):
     images, labels = [], []
     for n in names:
         img = cv2.imread(os.path.join(root, "images", n), cv2.IMREAD_COLOR)
@@ -90,8 +89,8 @@ def load_folder(root, names, class_map, shells=False):
             raise SystemExit(f"cannot read {n}")
         h, w = img.shape[:2]
         rows = read_rows(os.path.join(root, "labels", os.path.splitext(n)[0] + ".txt"), class_map, w, h)
-        if shells:
-            rows = grow_shells(rows, h)
+        if head_tops:
+            rows = grow_to_chin(rows, h)
         images.append(img)
         labels.append(np.array(rows, np.float32).reshape(-1, 5))
     return images, labels
@@ -108,7 +107,7 @@ def load_hard_hat(root, part):
 def load_site(root, part):
     """part: `fit`, `held-out`, `test` or `all` of Construction Site Safety."""
     names = [n for n in image_names(root) if part == "all" or site_part(n) == part]
-    return load_folder(root, names, SITE_CLASSES, shells=True)
+    return load_folder(root, names, SITE_CLASSES, head_tops=True)
 
 
 def load_rendered(root):
