@@ -8,8 +8,9 @@ cd "$(dirname "$0")/.."
 # MinGW-w64 for the Windows syntax check (portability.mingw-syntax), chromium
 # to load the report page (helmet-report.browser), ccache for the vendor-option
 # check, which compiles the contract program and the tools again from the same
-# sources. The cache lives in build/, so a clean clone starts it empty.
-bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache
+# sources (the cache lives in build/, so a clean clone starts it empty);
+# Python's OpenCV for the training scripts' tests.
+bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache python3-opencv
 export CCACHE_DIR="$PWD/build/ccache"
 status=0
 cmake --preset default -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
