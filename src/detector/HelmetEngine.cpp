@@ -195,11 +195,11 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
     }
     const ModelManifest& manifest = model->manifest;
     const Letterbox letterbox = Letterbox::fit(bgr.size(), manifest.inputSize);
-    const cv::Mat blob = makeInputBlob(bgr, letterbox, manifest.inputSize, manifest.padValue);
-
     std::vector<Candidate> candidates;
     {
         auto lease = model->pool.borrow();
+        cv::Mat& blob = lease.inputBuffer();
+        makeInputBlob(bgr, letterbox, manifest.inputSize, manifest.padValue, blob);
         candidates = decodeOutput(lease.forward(blob), manifest.layout, static_cast<int>(manifest.classNames.size()),
                                   model->threshold);
     }

@@ -27,6 +27,12 @@ class Network {
 public:
     virtual ~Network() = default;
     virtual cv::Mat forward(const cv::Mat& blob) = 0;
+
+    // Where callers build this network's input, so that its memory is reused.
+    cv::Mat& inputBuffer() { return inputBuffer_; }
+
+private:
+    cv::Mat inputBuffer_;
 };
 
 class NetworkPool {
@@ -46,6 +52,7 @@ public:
         ~Lease();
 
         cv::Mat forward(const cv::Mat& blob) { return net->forward(blob); }
+        cv::Mat& inputBuffer() { return net->inputBuffer(); }
 
     private:
         NetworkPool* pool;

@@ -119,52 +119,97 @@ bool hasOnePassBlob(const Letterbox& letterbox) {
 }
 
 cv::Mat makeInputBlob(const cv::Mat& bgr, const Letterbox& letterbox, cv::Size inputSize, int padValue) {
+    cv::Mat blob;
+    makeInputBlob(bgr, letterbox, inputSize, padValue, blob);
+    return blob;
+}
+
+void makeInputBlob(const cv::Mat& bgr, const Letterbox& letterbox, cv::Size inputSize, int padValue, cv::Mat& blob) {
     if (!hasOnePassBlob(letterbox) || bgr.type() != CV_8UC3) {
-        return makeInputBlobInSteps(bgr, letterbox, inputSize, padValue);
+        makeInputBlobInSteps(bgr, letterbox, inputSize, padValue, blob);
+        return;
     }
     const std::array<float, 256>& values = blobValues();
     const int blobSize[] = {1, 3, inputSize.height, inputSize.width};
-    cv::Mat blob(4, blobSize, CV_32F, cv::Scalar::all(values[padValue]));
+    blob.create(4, blobSize, CV_32F);
     const size_t plane = static_cast<size_t>(inputSize.area());
-    // Channel order: the blob is RGB, the frame BGR.
-    float* planes[3] = {blob.ptr<float>() + 2 * plane, blob.ptr<float>() + plane, blob.ptr<float>()};
+    // The padding around the picture; the picture is written below.
+    const float pad = values[padValue];
     const cv::Size scaled = letterbox.scaledSize;
+    for (int channel = 0; channel < 3; ++channel) {
+        float* planeStart = blob.ptr<float>() + channel * plane;
+        const size_t above = static_cast<size_t>(letterbox.offset.y) * inputSize.width;
+        const size_t below = static_cast<size_t>(letterbox.offset.y + scaled.height) * inputSize.width;
+        std::fill(planeStart, planeStart + above, pad);
+        std::fill(planeStart + below, planeStart + plane, pad);
+        for (int y = letterbox.offset.y; y < letterbox.offset.y + scaled.height; ++y) {
+            float* row = planeStart + static_cast<size_t>(y) * inputSize.width;
+            std::fill(row, row + letterbox.offset.x, pad);
+            std::fill(row + letterbox.offset.x + scaled.width, row + inputSize.width, pad);
+        }
+    }
+    // The blob's planes are R, G, B; the frame's pixels B, G, R.
     // Shrinking by more than half goes through twice the final size and a
     // 2x2 average, as makeInputBlobInSteps does.
     const int factor = letterbox.scale >= 1.0 ? 1 : 2;
     const LinearTaps columns = linearTaps(bgr.cols, scaled.width * factor, true);
     const LinearTaps rows = linearTaps(bgr.rows, scaled.height * factor, false);
     RowCache cache(bgr, columns);
+    const bool exactColumns =
+        std::all_of(columns.weight1.begin(), columns.weight1.end(), [](short weight) { return weight == 0; });
     const int width = scaled.width * factor;
     std::vector<uchar> resized(static_cast<size_t>(width) * 3 * factor);
     for (int y = 0; y < scaled.height; ++y) {
         for (int sub = 0; sub < factor; ++sub) {
             const int dy = y * factor + sub;
-            const int upperIndex = std::clamp(rows.first[dy], 0, bgr.rows - 1);
-            const int lowerIndex = std::clamp(rows.first[dy] + 1, 0, bgr.rows - 1);
-            const int* upper = cache.row(upperIndex);
-            const int* lower = cache.row(lowerIndex);
+            const int w0 = rows.weight0[dy];
+            const int w1 = rows.weight1[dy];
             uchar* out = resized.data() + static_cast<size_t>(sub) * width * 3;
-            for (int i = 0; i < width * 3; ++i) {
-                out[i] = verticalPass(upper[i], lower[i], rows.weight0[dy], rows.weight1[dy]);
+            if (w1 == 0 && exactColumns) {
+                // Every weight is 1 and 0 (whole-number shrink factors, such
+                // as 1080p's 3): the fixed-point passes return the pixel itself.
+                const uchar* source = bgr.ptr<uchar>(std::clamp(rows.first[dy], 0, bgr.rows - 1));
+                for (int x = 0; x < width; ++x) {
+                    const uchar* pixel = source + columns.first[x] * 3;
+                    out[x * 3] = pixel[0];
+                    out[x * 3 + 1] = pixel[1];
+                    out[x * 3 + 2] = pixel[2];
+                }
+            } else if (w1 == 0) {
+                // The lower row adds nothing: skip its horizontal pass.
+                const int* upper = cache.row(std::clamp(rows.first[dy], 0, bgr.rows - 1));
+                for (int i = 0; i < width * 3; ++i) {
+                    out[i] = verticalPass(upper[i], 0, w0, 0);
+                }
+            } else {
+                const int* upper = cache.row(std::clamp(rows.first[dy], 0, bgr.rows - 1));
+                const int* lower = cache.row(std::clamp(rows.first[dy] + 1, 0, bgr.rows - 1));
+                for (int i = 0; i < width * 3; ++i) {
+                    out[i] = verticalPass(upper[i], lower[i], w0, w1);
+                }
             }
         }
         const size_t rowStart = static_cast<size_t>(letterbox.offset.y + y) * inputSize.width + letterbox.offset.x;
-        for (int x = 0; x < scaled.width; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                int value;
-                if (factor == 1) {
-                    value = resized[x * 3 + c];
-                } else {
-                    const uchar* top = resized.data() + x * 6 + c;
-                    const uchar* bottom = top + width * 3;
-                    value = (top[0] + top[3] + bottom[0] + bottom[3] + 2) >> 2;
-                }
-                planes[c][rowStart + x] = values[value];
+        float* red = blob.ptr<float>() + rowStart;
+        float* green = red + plane;
+        float* blue = green + plane;
+        if (factor == 1) {
+            for (int x = 0; x < scaled.width; ++x) {
+                const uchar* pixel = resized.data() + x * 3;
+                blue[x] = values[pixel[0]];
+                green[x] = values[pixel[1]];
+                red[x] = values[pixel[2]];
+            }
+        } else {
+            const uchar* top = resized.data();
+            const uchar* bottom = top + width * 3;
+            for (int x = 0; x < scaled.width; ++x, top += 6, bottom += 6) {
+                blue[x] = values[(top[0] + top[3] + bottom[0] + bottom[3] + 2) >> 2];
+                green[x] = values[(top[1] + top[4] + bottom[1] + bottom[4] + 2) >> 2];
+                red[x] = values[(top[2] + top[5] + bottom[2] + bottom[5] + 2) >> 2];
             }
         }
     }
-    return blob;
 }
 
 Letterbox Letterbox::fit(cv::Size frameSize, cv::Size inputSize) {
@@ -218,6 +263,13 @@ cv::Mat toDetectableBgr(const cv::Mat& frame) {
 }
 
 cv::Mat makeInputBlobInSteps(const cv::Mat& bgr, const Letterbox& letterbox, cv::Size inputSize, int padValue) {
+    cv::Mat blob;
+    makeInputBlobInSteps(bgr, letterbox, inputSize, padValue, blob);
+    return blob;
+}
+
+void makeInputBlobInSteps(const cv::Mat& bgr, const Letterbox& letterbox, cv::Size inputSize, int padValue,
+                          cv::Mat& blob) {
     cv::Mat canvas(inputSize, CV_8UC3, cv::Scalar::all(padValue));
     cv::Mat target = canvas(cv::Rect(letterbox.offset, letterbox.scaledSize));
     if (letterbox.scale >= 1.0) {
@@ -233,7 +285,7 @@ cv::Mat makeInputBlobInSteps(const cv::Mat& bgr, const Letterbox& letterbox, cv:
         cv::resize(bgr, doubled, letterbox.scaledSize * 2, 0.0, 0.0, cv::INTER_LINEAR);
         cv::resize(doubled, target, letterbox.scaledSize, 0.0, 0.0, cv::INTER_AREA);
     }
-    return cv::dnn::blobFromImage(canvas, 1.0 / 255.0, cv::Size(), cv::Scalar(), true, false, CV_32F);
+    cv::dnn::blobFromImage(canvas, blob, 1.0 / 255.0, cv::Size(), cv::Scalar(), true, false, CV_32F);
 }
 
 }  // namespace zor::hmd
