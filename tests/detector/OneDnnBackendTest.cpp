@@ -6,6 +6,8 @@
 
 #include <opencv2/dnn.hpp>
 
+#include <thread>
+
 using namespace zor::test;
 using namespace zor::hmd;
 
@@ -134,5 +136,37 @@ TEST(OneDnnBackend, ManifestChoosesTheBackend) {
         EXPECT_EQ(backendOf(detector), "onednn-cpu");
         EXPECT_TRUE(detector.OptimizeModel(true));
         EXPECT_EQ(backendOf(detector), "onednn-cpu");
+    }
+}
+
+// Contexts made and run at once from one shared plan (one per thread, as the
+// network pool hands them out) give each thread the serial results.
+TEST(OneDnnBackend, ConcurrentContextsGiveTheSerialResults) {
+    std::string whyNot;
+    const auto plan = compile(testModel("ops_mix") / "model.onnx", 40, 56, whyNot);
+    ASSERT_TRUE(plan) << whyNot;
+    std::vector<cv::Mat> blobs, serial;
+    OneDnnNetwork reference(plan, 1);
+    for (uint64_t seed = 0; seed < 6; ++seed) {
+        blobs.push_back(randomBlob(40, 56, seed));
+        serial.push_back(reference.forward(blobs.back()));
+    }
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < mismatches.size(); ++t) {
+        threads.emplace_back([&, t] {
+            OneDnnNetwork own(plan, 1);
+            for (int round = 0; round < 10; ++round) {
+                for (size_t b = 0; b < blobs.size(); ++b) {
+                    mismatches[t] += largestDifference(own.forward(blobs[b]), serial[b]) == 0.0 ? 0 : 1;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (size_t t = 0; t < mismatches.size(); ++t) {
+        EXPECT_EQ(mismatches[t], 0) << "thread " << t;
     }
 }
