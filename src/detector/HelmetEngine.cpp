@@ -80,7 +80,10 @@ std::shared_ptr<const OneDnnPlan> oneDnnPlanFor([[maybe_unused]] const ModelMani
     }
     return compileOneDnnPlan(graph, {1, 3, manifest.inputSize.height, manifest.inputSize.width}, whyNot);
 #else
-    whyNot = "this build has no oneDNN backend";
+    // Nothing to explain under `auto`: this build only has OpenCV.
+    if (manifest.backend == BackendChoice::OneDnn) {
+        whyNot = "this build has no oneDNN backend";
+    }
     return nullptr;
 #endif
 }
