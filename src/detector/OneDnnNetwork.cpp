@@ -65,6 +65,21 @@ struct Unsupported : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Shapes come from the file: refuse those whose sizes would overflow or that
+// the kernels cannot index, before anything multiplies or allocates them.
+void checkShape(const Shape& shape) {
+    constexpr int64_t kMostElements = int64_t{1} << 31;
+    if (shape.size() > kMaxRank) {
+        throw Unsupported("tensors of more than 8 dimensions");
+    }
+    int64_t count = 1;
+    for (const int64_t dim : shape) {
+        if (dim < 0 || dim > kMostElements || (count *= std::max<int64_t>(dim, 1)) > kMostElements) {
+            throw Unsupported("tensor shape " + shapeText(shape) + " out of range");
+        }
+    }
+}
+
 }  // namespace
 
 struct PlanValue {
@@ -354,6 +369,7 @@ public:
                 if (plan_->input >= 0) {
                     throw Unsupported("the graph has more than one input");
                 }
+                checkShape(inputShape_);
                 PlanValue input;
                 input.shape = inputShape_;
                 plan_->input = define(name, std::move(input));
@@ -393,6 +409,7 @@ private:
         if (tensor.external) {
             throw Unsupported("tensor '" + tensor.name + "' is kept in an external file");
         }
+        checkShape(tensor.dims);
         PlanValue value;
         value.shape = tensor.dims;
         value.constant = true;
@@ -479,6 +496,7 @@ private:
     // Adds the step, or runs it now when every input is a constant.
     void emit(const OnnxNode& node, PlanStep step, Shape outShape) {
         singleOutput(node);
+        checkShape(outShape);
         PlanValue out;
         out.shape = std::move(outShape);
         const bool foldable = step.kind != StepKind::Conv && std::all_of(step.inputs.begin(), step.inputs.end(),
@@ -502,6 +520,7 @@ private:
 
     // A reshape: same data, another shape.
     void emitCopy(const OnnxNode& node, int input, Shape outShape) {
+        checkShape(outShape);
         if (elementCount(outShape) != elementCount(value(input).shape)) {
             throw Unsupported("cannot reshape " + shapeText(value(input).shape) + " to " + shapeText(outShape));
         }
@@ -669,6 +688,11 @@ private:
         const Shape& in = value(input).shape;
         Shape out = constantInts(node, 1);
         const bool allowZero = node.intOr("allowzero", 0) != 0;
+        Shape probe = out;
+        for (int64_t& dim : probe) {
+            dim = dim == -1 || dim == 0 ? 1 : dim;
+        }
+        checkShape(probe);
         int inferred = -1;
         int64_t known = 1;
         for (size_t d = 0; d < out.size(); ++d) {
@@ -901,10 +925,18 @@ private:
                 throw Unsupported("scales do not match the input's rank");
             }
             for (size_t d = 0; d < in.size(); ++d) {
-                out.push_back(static_cast<int64_t>(std::floor(in[d] * static_cast<double>(scales[d]))));
+                const double size = std::floor(in[d] * static_cast<double>(scales[d]));
+                if (!(size >= 1.0 && size <= 1e9)) {
+                    throw Unsupported("scale " + std::to_string(scales[d]) + " out of range");
+                }
+                out.push_back(static_cast<int64_t>(size));
             }
         } else if (out.size() != in.size()) {
             throw Unsupported("sizes do not match the input's rank");
+        }
+        checkShape(out);
+        if (std::find(in.begin(), in.end(), 0) != in.end()) {
+            throw Unsupported("resizing an empty tensor");
         }
         const Shape inStrides = rowMajorStrides(in);
         AxisMaps maps(in.size());

@@ -261,7 +261,10 @@ TEST_P(KnownModelOnEngine, DestroyAndInitializeWaitForRunningInference) {
             ++calls;
         }
     });
-    for (int i = 0; i < 20; ++i) {
+    // Twenty cycles, and on until inference got in between them: a model
+    // made in a fraction of a millisecond can finish the cycles before the
+    // inference thread starts.
+    for (int i = 0; i < 20 || (calls < 10 && i < 100000); ++i) {
         std::string labels;
         EXPECT_TRUE(detector.Destroy());
         EXPECT_TRUE(detector.Initialize((scratch.path() / (i % 2 ? "v5_basic" : "v8_basic")).string(), 0.6f, labels));
