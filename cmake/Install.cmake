@@ -59,6 +59,9 @@ set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYS
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "libopencv-core406, libopencv-imgproc406, libopencv-imgcodecs406, libopencv-videoio406, libopencv-dnn406")
+if(HMD_WITH_ONEDNN)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libdnnl2 (>= 2.6), libgomp1")
+endif()
 if(TARGET helmet-bench AND TARGET helmet-detect AND TARGET helmet-eval)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3")  # helmet-report
 endif()

@@ -3,7 +3,7 @@
 # Arguments name extra packages (the test command adds the MinGW-w64 compiler).
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libopencv-dev libgtest-dev python3 valgrind "$@")
+packages=(build-essential cmake pkg-config libopencv-dev libdnnl-dev libgtest-dev python3 valgrind "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

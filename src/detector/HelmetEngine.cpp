@@ -2,6 +2,9 @@
 
 #include "Decode.h"
 #include "Preprocess.h"
+#ifdef HMD_WITH_ONEDNN
+#include "OneDnnNetwork.h"
+#endif
 
 #include <opencv2/dnn.hpp>
 
@@ -26,18 +29,23 @@ cv::Mat makePaddingBlob(const ModelManifest& manifest) {
 }  // namespace
 
 struct HelmetEngine::LoadedModel {
-    LoadedModel(std::filesystem::path directory, ModelManifest manifest, float threshold, std::vector<uchar> onnxBytes)
+    LoadedModel(std::filesystem::path directory, ModelManifest manifest, float threshold, std::vector<uchar> onnxBytes,
+                std::shared_ptr<const OneDnnPlan> plan, std::string backendNote)
         : directory(std::move(directory)),
           manifest(std::move(manifest)),
           threshold(threshold),
-          pool(std::move(onnxBytes)),
-          warmUpBlob(makePaddingBlob(this->manifest)) {}
+          chosen(plan ? ComputeTarget{Engine::OneDnn} : ComputeTarget{}),
+          pool(std::move(onnxBytes), chosen, std::move(plan), this->manifest.threads),
+          warmUpBlob(makePaddingBlob(this->manifest)),
+          backendNote(std::move(backendNote)) {}
 
     const std::filesystem::path directory;
     const ModelManifest manifest;
     const float threshold;
+    const ComputeTarget chosen;  // at loading, by the manifest
     NetworkPool pool;
     const cv::Mat warmUpBlob;
+    const std::string backendNote;
 };
 
 namespace {
@@ -61,7 +69,29 @@ bool readBytes(const std::filesystem::path& path, std::vector<uchar>& bytes, std
     return true;
 }
 
+// The model compiled for oneDNN, or null with the reason in `whyNot`.
+std::shared_ptr<const OneDnnPlan> oneDnnPlanFor([[maybe_unused]] const ModelManifest& manifest,
+                                                [[maybe_unused]] const std::vector<uchar>& onnxBytes,
+                                                std::string& whyNot) {
+#ifdef HMD_WITH_ONEDNN
+    OnnxGraph graph;
+    if (!parseOnnx(onnxBytes, graph, whyNot)) {
+        return nullptr;
+    }
+    return compileOneDnnPlan(graph, {1, 3, manifest.inputSize.height, manifest.inputSize.width}, whyNot);
+#else
+    // Nothing to explain under `auto`: this build only has OpenCV.
+    if (manifest.backend == BackendChoice::OneDnn) {
+        whyNot = "this build has no oneDNN backend";
+    }
+    return nullptr;
+#endif
+}
+
 std::string computeTargetName(ComputeTarget compute) {
+    if (compute.engine == Engine::OneDnn) {
+        return "onednn-cpu";
+    }
     switch (compute.backend) {
         case cv::dnn::DNN_BACKEND_CUDA:
             return compute.target == cv::dnn::DNN_TARGET_CUDA_FP16 ? "cuda-fp16" : "cuda";
@@ -76,10 +106,10 @@ std::string computeTargetName(ComputeTarget compute) {
 
 ComputeTarget fastestComputeTarget() {
     const std::array<ComputeTarget, 4> preference{{
-        {cv::dnn::DNN_BACKEND_CUDA, cv::dnn::DNN_TARGET_CUDA_FP16},
-        {cv::dnn::DNN_BACKEND_CUDA, cv::dnn::DNN_TARGET_CUDA},
-        {cv::dnn::DNN_BACKEND_INFERENCE_ENGINE, cv::dnn::DNN_TARGET_CPU},
-        {cv::dnn::DNN_BACKEND_OPENCV, cv::dnn::DNN_TARGET_CPU},
+        {Engine::OpenCv, cv::dnn::DNN_BACKEND_CUDA, cv::dnn::DNN_TARGET_CUDA_FP16},
+        {Engine::OpenCv, cv::dnn::DNN_BACKEND_CUDA, cv::dnn::DNN_TARGET_CUDA},
+        {Engine::OpenCv, cv::dnn::DNN_BACKEND_INFERENCE_ENGINE, cv::dnn::DNN_TARGET_CPU},
+        {Engine::OpenCv, cv::dnn::DNN_BACKEND_OPENCV, cv::dnn::DNN_TARGET_CPU},
     }};
     const auto available = cv::dnn::getAvailableBackends();
     for (const ComputeTarget& candidate : preference) {
@@ -108,34 +138,48 @@ std::unique_lock<std::shared_mutex> HelmetEngine::lockForChange() {
 }
 
 bool HelmetEngine::load(const std::filesystem::path& modelDirectory, float threshold, std::string& error) {
-    std::unique_ptr<LoadedModel> loaded;
-    if (!(threshold >= 0.0f && threshold <= 1.0f)) {
-        error = "threshold " + std::to_string(threshold) + " is not between 0 and 1";
-    } else {
-        ModelManifest manifest;
-        std::vector<uchar> onnxBytes;
-        if (readManifest(modelDirectory, manifest, error) && readBytes(manifest.onnxPath, onnxBytes, error)) {
-            const std::string onnxName = manifest.onnxPath.string();
-            try {
-                auto candidate =
-                    std::make_unique<LoadedModel>(modelDirectory, std::move(manifest), threshold, std::move(onnxBytes));
-                const ModelManifest& accepted = candidate->manifest;
-                const std::string mismatch =
-                    describeShapeMismatch(candidate->pool.borrow().forward(candidate->warmUpBlob), accepted.layout,
-                                          static_cast<int>(accepted.classNames.size()));
-                if (mismatch.empty()) {
-                    loaded = std::move(candidate);
-                } else {
-                    error = onnxName + ": " + mismatch;
-                }
-            } catch (const cv::Exception& e) {
-                error = onnxName + ": not a usable ONNX model (" + e.err + ")";
-            }
-        }
-    }
+    std::unique_ptr<LoadedModel> loaded = makeModel(modelDirectory, threshold, error);
     auto lock = lockForChange();
     model = std::move(loaded);
     return model != nullptr;
+}
+
+std::unique_ptr<HelmetEngine::LoadedModel> HelmetEngine::makeModel(const std::filesystem::path& modelDirectory,
+                                                                   float threshold, std::string& error) {
+    if (!(threshold >= 0.0f && threshold <= 1.0f)) {
+        error = "threshold " + std::to_string(threshold) + " is not between 0 and 1";
+        return nullptr;
+    }
+    ModelManifest manifest;
+    std::vector<uchar> onnxBytes;
+    if (!readManifest(modelDirectory, manifest, error) || !readBytes(manifest.onnxPath, onnxBytes, error)) {
+        return nullptr;
+    }
+    const std::string onnxName = manifest.onnxPath.string();
+    std::string whyNot;
+    std::shared_ptr<const OneDnnPlan> plan;
+    if (manifest.backend != BackendChoice::OpenCv) {
+        plan = oneDnnPlanFor(manifest, onnxBytes, whyNot);
+        if (!plan && manifest.backend == BackendChoice::OneDnn) {
+            error = onnxName + ": the oneDNN backend cannot run it (" + whyNot + ")";
+            return nullptr;
+        }
+    }
+    try {
+        auto candidate = std::make_unique<LoadedModel>(modelDirectory, std::move(manifest), threshold,
+                                                       std::move(onnxBytes), std::move(plan), std::move(whyNot));
+        const ModelManifest& accepted = candidate->manifest;
+        const std::string mismatch =
+            describeShapeMismatch(candidate->pool.borrow().forward(candidate->warmUpBlob), accepted.layout,
+                                  static_cast<int>(accepted.classNames.size()));
+        if (mismatch.empty()) {
+            return candidate;
+        }
+        error = onnxName + ": " + mismatch;
+    } catch (const cv::Exception& e) {
+        error = onnxName + ": not a usable ONNX model (" + e.err + ")";
+    }
+    return nullptr;
 }
 
 void HelmetEngine::unload() {
@@ -154,11 +198,11 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
     }
     const ModelManifest& manifest = model->manifest;
     const Letterbox letterbox = Letterbox::fit(bgr.size(), manifest.inputSize);
-    const cv::Mat blob = makeInputBlob(bgr, letterbox, manifest.inputSize, manifest.padValue);
-
     std::vector<Candidate> candidates;
     {
         auto lease = model->pool.borrow();
+        cv::Mat& blob = lease.inputBuffer();
+        makeInputBlob(bgr, letterbox, manifest.inputSize, manifest.padValue, blob);
         candidates = decodeOutput(lease.forward(blob), manifest.layout, static_cast<int>(manifest.classNames.size()),
                                   model->threshold);
     }
@@ -178,16 +222,24 @@ bool HelmetEngine::optimize(bool fastest) {
     if (!model) {
         return false;
     }
-    const ComputeTarget wanted = fastest ? fastestComputeTarget() : ComputeTarget{};
-    // One network per core, so that concurrent cameras never wait for a parse.
+    ComputeTarget wanted = model->chosen;
+    if (fastest) {
+        // A GPU beats any CPU engine; on the CPU oneDNN beats OpenCV's own kernels.
+        wanted = fastestComputeTarget();
+        const bool gpu = wanted.backend == cv::dnn::DNN_BACKEND_CUDA;
+        if (!gpu && model->pool.canRunOneDnn()) {
+            wanted = ComputeTarget{Engine::OneDnn};
+        }
+    }
+    // One network per core, so that concurrent cameras never wait for one to be made.
     const size_t networks = fastest ? std::max(1u, std::thread::hardware_concurrency()) : 1;
     try {
         model->pool.configureAll(wanted, networks, model->warmUpBlob);
         return true;
     } catch (const cv::Exception&) {
-        // The chosen target failed on this model: fall back to the default.
+        // The chosen target failed on this model: back to the one chosen at loading.
         try {
-            model->pool.configureAll(ComputeTarget{}, 1, model->warmUpBlob);
+            model->pool.configureAll(model->chosen, 1, model->warmUpBlob);
         } catch (const cv::Exception&) {
         }
         return false;
@@ -202,7 +254,10 @@ EngineConfiguration HelmetEngine::configuration() const {
         configuration.threshold = model->threshold;
         configuration.modelDirectory = model->directory;
         configuration.manifest = model->manifest;
-        configuration.computeTarget = computeTargetName(model->pool.computeTarget());
+        const ComputeTarget running = model->pool.computeTarget();
+        configuration.computeTarget = computeTargetName(running);
+        configuration.threads = running.engine == Engine::OneDnn ? model->pool.threads() : cv::getNumThreads();
+        configuration.backendNote = model->backendNote;
     } else {
         configuration.computeTarget = computeTargetName(ComputeTarget{});
     }

@@ -30,6 +30,8 @@ struct EngineConfiguration {
     std::filesystem::path modelDirectory;
     ModelManifest manifest;
     std::string computeTarget;
+    int threads = 1;          // threads one call may use
+    std::string backendNote;  // why `auto` runs the model on OpenCV DNN, if it does
 };
 
 class HelmetEngine {
@@ -45,14 +47,18 @@ public:
     // Empty without a model, and for frames that cannot hold an object.
     std::vector<Detection> detect(const cv::Mat& frame) const;
 
-    // `fastest`: the fastest compute target this OpenCV build offers, with every
-    // pooled network warmed up; otherwise OpenCV's default. False without a model.
+    // `fastest`: the fastest backend this build offers for the model, with a
+    // warmed network per core; otherwise the backend chosen at loading. False
+    // without a model.
     bool optimize(bool fastest);
 
     EngineConfiguration configuration() const;
 
 private:
     struct LoadedModel;
+
+    static std::unique_ptr<LoadedModel> makeModel(const std::filesystem::path& modelDirectory, float threshold,
+                                                  std::string& error);
 
     std::shared_lock<std::shared_mutex> lockForInference() const;
     std::unique_lock<std::shared_mutex> lockForChange();

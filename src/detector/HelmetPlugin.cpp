@@ -14,7 +14,7 @@ std::string joinNames(const std::vector<std::string>& names) {
     return joined;
 }
 
-void reportFailure(const char* operation, const std::string& cause) noexcept {
+void report(const char* operation, const std::string& cause) noexcept {
     try {
         std::cerr << "ZORCustomHMD::" << operation << ": " << cause << std::endl;
     } catch (...) {
@@ -45,6 +45,7 @@ CustomParams describe(const EngineConfiguration& configuration) {
         setting("classes", joinNames(manifest.classNames), manifest.classNames),
         setting("model_path", configuration.modelDirectory.string()),
         setting("backend", configuration.computeTarget),
+        setting("threads", configuration.loaded ? std::to_string(configuration.threads) : ""),
         setting("nms_mode", configuration.loaded ? suppressionScopeName(manifest.nmsScope) : ""),
         setting("model_version", manifest.modelVersion),
     };
@@ -60,11 +61,15 @@ bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfid
         std::string error;
         if (!engine.load(modelDirectory, minConfidence, error)) {
             forgetModel();
-            reportFailure("Initialize", error);
+            report("Initialize", error);
             return false;
         }
         const EngineConfiguration configuration = engine.configuration();
         const ModelManifest& manifest = configuration.manifest;
+        if (!configuration.backendNote.empty()) {
+            report("Initialize", manifest.onnxPath.filename().string() + " runs on OpenCV DNN: oneDNN cannot (" +
+                                     configuration.backendNote + ")");
+        }
         labelMap = joinNames(manifest.classNames);
         base.threshold = minConfidence;
         base.modelInfo = manifest.onnxPath.filename().string() + " " + std::to_string(manifest.inputSize.width) + "x" +
@@ -73,9 +78,9 @@ bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfid
         base.SetParameters(describe(configuration));
         return true;
     } catch (const std::exception& e) {
-        reportFailure("Initialize", e.what());
+        report("Initialize", e.what());
     } catch (...) {
-        reportFailure("Initialize", "unknown error");
+        report("Initialize", "unknown error");
     }
     engine.unload();
     forgetModel();
@@ -86,9 +91,9 @@ bool HelmetPlugin::optimize(bool option) noexcept {
     try {
         return engine.optimize(option);
     } catch (const std::exception& e) {
-        reportFailure("OptimizeModel", e.what());
+        report("OptimizeModel", e.what());
     } catch (...) {
-        reportFailure("OptimizeModel", "unknown error");
+        report("OptimizeModel", "unknown error");
     }
     return false;
 }
@@ -106,9 +111,9 @@ std::vector<CustomObject> HelmetPlugin::runInference(const cv::Mat& frame, const
         }
         return objects;
     } catch (const std::exception& e) {
-        reportFailure("RunInference", e.what());
+        report("RunInference", e.what());
     } catch (...) {
-        reportFailure("RunInference", "unknown error");
+        report("RunInference", "unknown error");
     }
     return {};
 }
@@ -118,9 +123,9 @@ bool HelmetPlugin::configure(CustomParams& params) noexcept {
         params = describe(engine.configuration());
         return true;
     } catch (const std::exception& e) {
-        reportFailure("ConfigureParameters", e.what());
+        report("ConfigureParameters", e.what());
     } catch (...) {
-        reportFailure("ConfigureParameters", "unknown error");
+        report("ConfigureParameters", "unknown error");
     }
     return false;
 }

@@ -6,6 +6,7 @@ namespace zor::hmd {
 namespace {
 
 constexpr int maxInputSide = 4096;
+constexpr int maxThreads = 256;
 
 bool readInt(const cv::FileNode& node, int& value) {
     if (!node.isInt()) {
@@ -104,6 +105,27 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
     if (!modelVersion.empty() && !readText(modelVersion, manifest.modelVersion)) {
         return "model_version must be a text";
     }
+    const cv::FileNode backend = root["backend"];
+    if (!backend.empty()) {
+        std::string name;
+        if (!readText(backend, name)) {
+            return "backend must be a text";
+        }
+        if (name == backendChoiceName(BackendChoice::Auto)) {
+            manifest.backend = BackendChoice::Auto;
+        } else if (name == backendChoiceName(BackendChoice::OneDnn)) {
+            manifest.backend = BackendChoice::OneDnn;
+        } else if (name == backendChoiceName(BackendChoice::OpenCv)) {
+            manifest.backend = BackendChoice::OpenCv;
+        } else {
+            return "unknown backend '" + name + "' (expected auto, onednn or opencv)";
+        }
+    }
+    const cv::FileNode threads = root["threads"];
+    if (!threads.empty() &&
+        (!readInt(threads, manifest.threads) || manifest.threads < 1 || manifest.threads > maxThreads)) {
+        return "threads must be an integer from 1 to " + std::to_string(maxThreads);
+    }
     return {};
 }
 
@@ -115,6 +137,18 @@ const char* layoutName(OutputLayout layout) {
 
 const char* suppressionScopeName(SuppressionScope scope) {
     return scope == SuppressionScope::ClassAgnostic ? "class_agnostic" : "per_class";
+}
+
+const char* backendChoiceName(BackendChoice choice) {
+    switch (choice) {
+        case BackendChoice::OneDnn:
+            return "onednn";
+        case BackendChoice::OpenCv:
+            return "opencv";
+        case BackendChoice::Auto:
+            break;
+    }
+    return "auto";
 }
 
 bool readManifest(const std::filesystem::path& directory, ModelManifest& manifest, std::string& error) {

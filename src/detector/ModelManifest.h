@@ -21,6 +21,13 @@ enum class SuppressionScope {
     ClassAgnostic,  // all boxes: one object gets one box, whatever its class
 };
 
+// Which engine runs the network.
+enum class BackendChoice {
+    Auto,    // oneDNN when this build has it and it supports the graph, else OpenCV DNN
+    OneDnn,  // oneDNN or nothing: loading fails when it cannot run the graph
+    OpenCv,  // OpenCV DNN
+};
+
 struct ModelManifest {
     static constexpr const char* fileName = "model.yml";
     static constexpr int supportedVersion = 1;
@@ -32,11 +39,14 @@ struct ModelManifest {
     float nmsIoU = 0.45f;
     SuppressionScope nmsScope = SuppressionScope::PerClass;  // optional key nms_mode
     int padValue = 114;
-    std::string modelVersion;  // optional key model_version, for people and reports
+    std::string modelVersion;                     // optional key model_version, for people and reports
+    BackendChoice backend = BackendChoice::Auto;  // optional key backend
+    int threads = 1;                              // optional key threads: oneDNN threads per call
 };
 
 const char* layoutName(OutputLayout layout);
 const char* suppressionScopeName(SuppressionScope scope);
+const char* backendChoiceName(BackendChoice choice);
 
 // Reads and validates `<directory>/model.yml`. On failure returns false and
 // describes the file and the cause in `error`.

@@ -1,19 +1,62 @@
 #include "NetworkPool.h"
 
-namespace zor::hmd {
+#ifdef HMD_WITH_ONEDNN
+#include "OneDnnNetwork.h"
+#endif
 
-NetworkPool::NetworkPool(std::vector<uchar> bytes) : onnxBytes(std::move(bytes)) {
+namespace zor::hmd {
+namespace {
+
+class OpenCvNetwork : public Network {
+public:
+    OpenCvNetwork(const std::vector<uchar>& onnxBytes, ComputeTarget compute)
+        : net(cv::dnn::readNetFromONNX(onnxBytes)) {
+        if (net.empty()) {
+            CV_Error(cv::Error::StsParseError, "the ONNX model holds no network");
+        }
+        net.setPreferableBackend(compute.backend);
+        net.setPreferableTarget(compute.target);
+    }
+
+    cv::Mat forward(const cv::Mat& blob) override {
+        net.setInput(blob);
+        return net.forward();
+    }
+
+private:
+    cv::dnn::Net net;
+};
+
+#ifdef HMD_WITH_ONEDNN
+class OneDnnPooledNetwork : public Network {
+public:
+    OneDnnPooledNetwork(std::shared_ptr<const OneDnnPlan> plan, int threads) : net(std::move(plan), threads) {}
+
+    cv::Mat forward(const cv::Mat& blob) override { return net.forward(blob); }
+
+private:
+    OneDnnNetwork net;
+};
+#endif
+
+}  // namespace
+
+NetworkPool::NetworkPool(std::vector<uchar> bytes, ComputeTarget initial, std::shared_ptr<const OneDnnPlan> plan,
+                         int threads)
+    : onnxBytes(std::move(bytes)), plan(std::move(plan)), threadCount(threads), compute(initial) {
     idle.push_back(makeNetwork(compute));
 }
 
-std::unique_ptr<cv::dnn::Net> NetworkPool::makeNetwork(ComputeTarget compute) const {
-    auto net = std::make_unique<cv::dnn::Net>(cv::dnn::readNetFromONNX(onnxBytes));
-    if (net->empty()) {
-        CV_Error(cv::Error::StsParseError, "the ONNX model holds no network");
+std::unique_ptr<Network> NetworkPool::makeNetwork(ComputeTarget target) const {
+    if (target.engine == Engine::OneDnn) {
+#ifdef HMD_WITH_ONEDNN
+        if (plan) {
+            return std::make_unique<OneDnnPooledNetwork>(plan, threadCount);
+        }
+#endif
+        CV_Error(cv::Error::StsNotImplemented, "oneDNN cannot run this model");
     }
-    net->setPreferableBackend(compute.backend);
-    net->setPreferableTarget(compute.target);
-    return net;
+    return std::make_unique<OpenCvNetwork>(onnxBytes, target);
 }
 
 NetworkPool::Lease NetworkPool::borrow() {
@@ -27,7 +70,7 @@ NetworkPool::Lease NetworkPool::borrow() {
         }
         current = compute;
     }
-    // Parsing takes a while; other callers need not wait for it.
+    // Making a network takes a while; other callers need not wait for it.
     return Lease(*this, makeNetwork(current));
 }
 
@@ -42,22 +85,16 @@ NetworkPool::Lease::~Lease() {
     }
 }
 
-cv::Mat NetworkPool::Lease::forward(const cv::Mat& blob) {
-    net->setInput(blob);
-    return net->forward();
-}
-
 void NetworkPool::configureAll(ComputeTarget target, size_t count, const cv::Mat& blob) {
     std::lock_guard lock(mutex);
+    // Networks are cheap to remake, and a fresh one cannot keep state of the old target.
+    idle.clear();
     compute = target;
     while (idle.size() < count) {
         idle.push_back(makeNetwork(compute));
     }
     for (auto& net : idle) {
-        net->setPreferableBackend(compute.backend);
-        net->setPreferableTarget(compute.target);
-        net->setInput(blob);
-        net->forward();
+        net->forward(blob);
     }
 }
 

@@ -1,6 +1,7 @@
-// Inference: a pool of networks made from one ONNX model. A cv::dnn::Net is
-// not safe to share between threads, so each concurrent caller borrows its own;
-// the pool grows when all networks are busy.
+// Inference: a pool of networks made from one ONNX model. Neither a
+// cv::dnn::Net nor a oneDNN execution context is safe to share between
+// threads, so each concurrent caller borrows its own; the pool grows when all
+// networks are busy.
 #pragma once
 
 #include <opencv2/dnn.hpp>
@@ -11,48 +12,73 @@
 
 namespace zor::hmd {
 
+struct OneDnnPlan;
+
+enum class Engine { OpenCv, OneDnn };
+
 struct ComputeTarget {
-    int backend = cv::dnn::DNN_BACKEND_DEFAULT;
-    int target = cv::dnn::DNN_TARGET_CPU;
+    Engine engine = Engine::OpenCv;
+    int backend = cv::dnn::DNN_BACKEND_DEFAULT;  // OpenCV's only
+    int target = cv::dnn::DNN_TARGET_CPU;        // OpenCV's only
+};
+
+// One network ready to run; not for concurrent use.
+class Network {
+public:
+    virtual ~Network() = default;
+    virtual cv::Mat forward(const cv::Mat& blob) = 0;
+
+    // Where callers build this network's input, so that its memory is reused.
+    cv::Mat& inputBuffer() { return inputBuffer_; }
+
+private:
+    cv::Mat inputBuffer_;
 };
 
 class NetworkPool {
 public:
-    // Parses the model once to check it; throws cv::Exception when it cannot.
-    explicit NetworkPool(std::vector<uchar> onnxBytes);
+    // Makes the first network to check the model; throws cv::Exception when it
+    // cannot. `plan` is the model compiled for oneDNN, null when oneDNN cannot
+    // run it; `threads` caps oneDNN's threads per call.
+    NetworkPool(std::vector<uchar> onnxBytes, ComputeTarget initial, std::shared_ptr<const OneDnnPlan> plan,
+                int threads);
 
     // A borrowed network, returned to the pool when the lease ends.
     class Lease {
     public:
-        Lease(NetworkPool& pool, std::unique_ptr<cv::dnn::Net> net) : pool(&pool), net(std::move(net)) {}
+        Lease(NetworkPool& pool, std::unique_ptr<Network> net) : pool(&pool), net(std::move(net)) {}
         Lease(Lease&&) noexcept = default;
         Lease& operator=(Lease&&) = delete;
         ~Lease();
 
-        cv::Mat forward(const cv::Mat& blob);
+        cv::Mat forward(const cv::Mat& blob) { return net->forward(blob); }
+        cv::Mat& inputBuffer() { return net->inputBuffer(); }
 
     private:
         NetworkPool* pool;
-        std::unique_ptr<cv::dnn::Net> net;
+        std::unique_ptr<Network> net;
     };
 
     Lease borrow();
 
-    // Switches every network to `compute`, networks made later included, makes
-    // sure at least `count` exist, and runs `blob` through each one so that
-    // none pays for parsing or the switch on a caller's frame. Must not run
-    // while a lease is out.
+    // Switches to `compute`, networks made later included, keeps `count`
+    // networks, and runs `blob` through each one so that none pays for making
+    // or the switch on a caller's frame. Must not run while a lease is out.
     void configureAll(ComputeTarget compute, size_t count, const cv::Mat& blob);
 
     ComputeTarget computeTarget() const;
+    bool canRunOneDnn() const { return plan != nullptr; }
+    int threads() const { return threadCount; }
 
 private:
-    std::unique_ptr<cv::dnn::Net> makeNetwork(ComputeTarget compute) const;
+    std::unique_ptr<Network> makeNetwork(ComputeTarget compute) const;
 
     const std::vector<uchar> onnxBytes;
+    const std::shared_ptr<const OneDnnPlan> plan;
+    const int threadCount;
     mutable std::mutex mutex;
     ComputeTarget compute;
-    std::vector<std::unique_ptr<cv::dnn::Net>> idle;
+    std::vector<std::unique_ptr<Network>> idle;
 };
 
 }  // namespace zor::hmd

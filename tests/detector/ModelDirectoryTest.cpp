@@ -92,6 +92,19 @@ const BrokenDirectory brokenDirectories[] = {
     {"NmsModeNotAText",
      [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nnms_mode: 1")); },
      "model.yml"},
+    {"UnknownBackend",
+     [](const fs::path& f) {
+         return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nbackend: \"cuda\""));
+     },
+     "model.yml"},
+    {"ZeroThreads",
+     [](const fs::path& f) { return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nthreads: 0")); },
+     "model.yml"},
+    {"ThreadsNotANumber",
+     [](const fs::path& f) {
+         return withManifest(f, manifestWith("nms_iou: 0.45", "nms_iou: 0.45\nthreads: \"all\""));
+     },
+     "model.yml"},
     {"MissingOnnx", [](const fs::path& f) { return withManifest(f, manifestWith("\"model.onnx\"", "\"other.onnx\"")); },
      "other.onnx"},
     {"OnnxIsAFolder",

@@ -2,9 +2,10 @@
 # and GoogleTest headers as the Linux build, so that what builds on Windows
 # keeps building. -DCXX=... -DSOURCES=a;b -DINCLUDES=a;b -DWORK=dir
 file(REMOVE_RECURSE ${WORK})
-# GoogleTest's headers live in /usr/include, whose glibc headers must stay out.
+# GoogleTest's and oneDNN's headers live in /usr/include, whose glibc headers
+# must stay out.
 file(MAKE_DIRECTORY ${WORK}/include)
-foreach(header_dir gtest gmock)
+foreach(header_dir gtest gmock oneapi)
   if(EXISTS /usr/include/${header_dir})
     file(CREATE_LINK /usr/include/${header_dir} ${WORK}/include/${header_dir} SYMBOLIC)
   endif()

@@ -140,6 +140,99 @@ def check(name, m, folder):
     return errors
 
 
+def build_ops_mix():
+    """A small network over every operation the oneDNN backend supports, for
+    comparing it with OpenCV's importer (not a detector: no manifest)."""
+    rng = np.random.default_rng(7)
+
+    def weights(name, *shape, scale=0.3):
+        return numpy_helper.from_array((rng.standard_normal(shape) * scale).astype(np.float32), name)
+
+    h, w = 40, 56
+    inits = [
+        weights("w1", 8, 3, 3, 3), weights("b1", 8),
+        numpy_helper.from_array((rng.random(8) + 0.5).astype(np.float32), "bn_scale"),
+        weights("bn_bias", 8), weights("bn_mean", 8),
+        numpy_helper.from_array((rng.random(8) + 0.5).astype(np.float32), "bn_var"),
+        weights("w2", 8, 2, 3, 3), weights("b2", 8),
+        weights("w3", 8, 16, 1, 1), weights("b3", 8),
+        weights("w4", 8, 3, 3, 3),
+        numpy_helper.from_array(np.array([], np.float32), "roi"),
+        numpy_helper.from_array(np.array([1, 1, 2, 2], np.float32), "scales"),
+        weights("channel_scale", 8, 1, 1),
+        numpy_helper.from_array(np.array([1], np.int64), "s_start"),
+        numpy_helper.from_array(np.array([7], np.int64), "s_end"),
+        numpy_helper.from_array(np.array([1], np.int64), "s_axis"),
+        numpy_helper.from_array(np.array([2], np.int64), "s_step"),
+        numpy_helper.from_array(np.array([1, 3, -1], np.int64), "shape"),
+        numpy_helper.from_array(np.array([4.0], np.float32), "four"),
+    ]
+    nodes = [
+        helper.make_node("Conv", ["images", "w1", "b1"], ["c1"], kernel_shape=[3, 3], strides=[2, 2],
+                         pads=[1, 1, 1, 1]),
+        helper.make_node("BatchNormalization", ["c1", "bn_scale", "bn_bias", "bn_mean", "bn_var"], ["n1"]),
+        helper.make_node("LeakyRelu", ["n1"], ["a1"], alpha=0.1),
+        helper.make_node("Conv", ["a1", "w2", "b2"], ["c2"], kernel_shape=[3, 3], group=4, dilations=[2, 2],
+                         pads=[2, 2, 2, 2]),
+        helper.make_node("Relu", ["c2"], ["a2"]),
+        helper.make_node("MaxPool", ["a2"], ["p2"], kernel_shape=[3, 3], pads=[1, 1, 1, 1]),
+        helper.make_node("Concat", ["a2", "p2"], ["cat"], axis=1),
+        helper.make_node("Conv", ["cat", "w3", "b3"], ["c3"], kernel_shape=[1, 1]),
+        helper.make_node("Sigmoid", ["c3"], ["a3"]),
+        helper.make_node("Resize", ["a3", "roi", "scales"], ["up"], mode="nearest",
+                         coordinate_transformation_mode="asymmetric", nearest_mode="floor"),
+        helper.make_node("Conv", ["images", "w4"], ["c4"], kernel_shape=[3, 3], pads=[1, 1, 1, 1]),
+        helper.make_node("Add", ["up", "c4"], ["sum"]),
+        helper.make_node("Mul", ["sum", "channel_scale"], ["scaled"]),
+        helper.make_node("Slice", ["scaled", "s_start", "s_end", "s_axis", "s_step"], ["picked"]),
+        helper.make_node("Div", ["picked", "four"], ["quarter"]),
+        helper.make_node("Exp", ["quarter"], ["grown"]),
+        helper.make_node("Sub", ["grown", "quarter"], ["diff"]),
+        helper.make_node("Reshape", ["diff", "shape"], ["flat"]),
+        helper.make_node("Transpose", ["flat"], ["output"], perm=[0, 2, 1]),
+    ]
+    graph = helper.make_graph(
+        nodes, "ops_mix", [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, h, w])],
+        [helper.make_tensor_value_info("output", TensorProto.FLOAT, [1, h * w, 3])], initializer=inits)
+    model = helper.make_model(graph, producer_name="make_test_models", producer_version="1",
+                              opset_imports=[helper.make_opsetid("", 12)])
+    model.ir_version = 7
+    onnx.checker.check_model(model)
+    return model.SerializeToString(), (h, w)
+
+
+def build_unsupported():
+    """v5_basic with an operation the oneDNN backend does not know (OpenCV does)."""
+    model = onnx.load_from_string(build_onnx("v5_basic", MODELS["v5_basic"]))
+    for node in model.graph.node:
+        if node.op_type == "Mul":
+            node.input[0] = "abs_pixels"
+    model.graph.node.insert(2, helper.make_node("Abs", ["some_pixels"], ["abs_pixels"], name="abs_node"))
+    onnx.checker.check_model(model)
+    return model.SerializeToString()
+
+
+def write_graph_models(outdir):
+    errors = []
+    folder = os.path.join(outdir, "ops_mix")
+    os.makedirs(folder, exist_ok=True)
+    data, (h, w) = build_ops_mix()
+    with open(os.path.join(folder, "model.onnx"), "wb") as f:
+        f.write(data)
+    net = cv2.dnn.readNetFromONNX(np.frombuffer(data, np.uint8))
+    net.setInput(np.random.default_rng(1).random((1, 3, h, w), dtype=np.float32))
+    if net.forward().shape != (1, h * w, 3):
+        errors.append("ops_mix: OpenCV gives shape %s" % (net.forward().shape,))
+    folder = os.path.join(outdir, "unsupported_op")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "model.onnx"), "wb") as f:
+        f.write(build_unsupported())
+    with open(os.path.join(folder, "model.yml"), "w") as f:
+        f.write(manifest(MODELS["v5_basic"]))
+    errors += ["unsupported_op: " + e for e in check("v5_basic", MODELS["v5_basic"], folder)]
+    return errors
+
+
 def main():
     repo = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
     outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(repo, "tests", "detector", "models")
@@ -157,7 +250,12 @@ def main():
         if not errors:
             print("ok %s" % name)
         failed = failed or bool(errors)
-    return 1 if failed else 0
+    errors = write_graph_models(outdir)
+    for e in errors:
+        print("FAIL %s" % e)
+    if not errors:
+        print("ok ops_mix, unsupported_op")
+    return 1 if failed or errors else 0
 
 
 if __name__ == "__main__":
