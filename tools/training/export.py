@@ -12,7 +12,7 @@ from common import CLASSES, NET_H, NET_W, PAD_VALUE, STRIDE, Exported, letterbox
 MODEL_VERSION = "3.0"
 MANIFEST = """%YAML:1.0
 ---
-# Trained from scratch by this project on Hard Hat Workers (public domain),
+# Trained by this project, no downloaded weights, on Hard Hat Workers (public domain),
 # Construction Site Safety (Roboflow Universe Projects, CC BY 4.0) and
 # rendered scenes; see tools/training/README.md.
 format_version: 1
