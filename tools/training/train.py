@@ -15,7 +15,7 @@ import torch
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from augment import augment_photo, augment_rendered  # noqa: E402
-from common import (ARCHS, CLASSES, DEFAULT_ARCH, NET_H, NET_W, STRIDE, Detector, decode_raw,  # noqa: E402
+from common import (ARCHS, CLASSES, DEFAULT_ARCH, STRIDE, Detector, decode_raw,  # noqa: E402
                     init_from_onnx, letterbox, load_detector, match_counts, postprocess)
 from datasets import load_hard_hat, load_rendered, load_site  # noqa: E402
 from export import export  # noqa: E402
@@ -36,15 +36,15 @@ def parse_args(argv=None):
     ap.add_argument("--site-scale", default="0.7,2.2",
                     help="Construction Site Safety: scale jitter range (its photos were shrunk to 352 px)")
     ap.add_argument("--out", required=True, help="model folder (helmet.onnx, model.yml)")
-    ap.add_argument("--input", default=f"{NET_W}x{NET_H}", help="network input WxH of the export")
+    ap.add_argument("--input", default="480x288", help="network input WxH of the export (the shipped model's)")
     ap.add_argument("--video", default="", help="rendered video for the post-export check")
-    ap.add_argument("--epochs", type=int, default=120)
+    ap.add_argument("--epochs", type=int, default=40)
     ap.add_argument("--batch", type=int, default=32)
     ap.add_argument("--crop", type=int, default=224)
-    ap.add_argument("--lr", type=float, default=3e-3)
+    ap.add_argument("--lr", type=float, default=2e-3)
     ap.add_argument("--warm-up", type=int, default=300, help="steps of linear warm-up")
     ap.add_argument("--val", type=int, default=300, help="held-out images per source for the printout")
-    ap.add_argument("--max-minutes", type=float, default=110.0, help="training time budget; the schedule fits it")
+    ap.add_argument("--max-minutes", type=float, default=87.0, help="training time budget; the schedule fits it")
     ap.add_argument("--seed", type=int, default=0)
     ap.add_argument("--checkpoint", default="/tmp/hmd-data/detector.pt")
     ap.add_argument("--resume", action="store_true", help="continue from --checkpoint's saved state")
