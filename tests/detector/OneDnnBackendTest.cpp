@@ -1,6 +1,7 @@
 // The oneDNN backend against OpenCV's importer on graphs that use every
 // operation it supports, and what it does with graphs it cannot run.
 #include "DetectorTestSupport.h"
+#include "ModelManifest.h"
 #include "OneDnnNetwork.h"
 #include "OnnxGraph.h"
 
@@ -66,17 +67,20 @@ TEST(OneDnnBackend, EveryOperationMatchesOpenCv) {
 }
 
 TEST(OneDnnBackend, ShippedModelMatchesOpenCvAndRefusesOtherShapes) {
-    const fs::path model = shippedModel() / "helmet.onnx";
+    ModelManifest manifest;
     std::string whyNot;
-    const auto plan = compile(model, 192, 320, whyNot);
+    ASSERT_TRUE(readManifest(shippedModel(), manifest, whyNot)) << whyNot;
+    const int height = manifest.inputSize.height;
+    const int width = manifest.inputSize.width;
+    const auto plan = compile(manifest.onnxPath, height, width, whyNot);
     ASSERT_TRUE(plan) << whyNot;
-    cv::dnn::Net reference = cv::dnn::readNetFromONNX(model.string());
-    const cv::Mat blob = randomBlob(192, 320, 3);
+    cv::dnn::Net reference = cv::dnn::readNetFromONNX(manifest.onnxPath.string());
+    const cv::Mat blob = randomBlob(height, width, 3);
     reference.setInput(blob);
     EXPECT_LT(largestDifference(OneDnnNetwork(plan, 1).forward(blob), reference.forward()), 1e-4);
-    EXPECT_THROW(OneDnnNetwork(plan, 1).forward(randomBlob(256, 416, 3)), cv::Exception);
-    // Its head adds a grid made for 320x192: another size cannot broadcast.
-    EXPECT_FALSE(compile(model, 256, 416, whyNot));
+    EXPECT_THROW(OneDnnNetwork(plan, 1).forward(randomBlob(height + 64, width + 96, 3)), cv::Exception);
+    // Its head adds a grid made for the manifest's size: another size cannot broadcast.
+    EXPECT_FALSE(compile(manifest.onnxPath, height + 64, width + 96, whyNot));
     EXPECT_NE(whyNot.find("broadcast"), std::string::npos) << whyNot;
 }
 
