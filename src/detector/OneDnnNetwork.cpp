@@ -493,6 +493,24 @@ private:
         }
     }
 
+    // Strides, dilations and pads of a 2-D convolution or pooling window
+    // (step.kernel already set), and the two spatial sizes of its output.
+    static void readWindow(const OnnxNode& node, const Shape& in, bool ceilMode, PlanStep& step, Shape& out) {
+        step.strides = node.intsOr("strides", {1, 1});
+        step.dilations = node.intsOr("dilations", {1, 1});
+        const Shape pads = node.intsOr("pads", {0, 0, 0, 0});
+        if (step.strides.size() != 2 || step.dilations.size() != 2 || pads.size() != 4) {
+            throw Unsupported("strides, dilations or pads of the wrong length");
+        }
+        step.padsBegin = {pads[0], pads[1]};
+        step.padsEnd = {pads[2], pads[3]};
+        const std::string autoPad = node.textOr("auto_pad", "NOTSET");
+        for (int d = 0; d < 2; ++d) {
+            out[2 + d] = windowedSize(in[2 + d], step.kernel[d], step.strides[d], step.dilations[d], autoPad,
+                                      step.padsBegin[d], step.padsEnd[d], ceilMode);
+        }
+    }
+
     // Adds the step, or runs it now when every input is a constant.
     void emit(const OnnxNode& node, PlanStep step, Shape outShape) {
         singleOutput(node);
@@ -642,20 +660,8 @@ private:
         if (node.intsOr("kernel_shape", step.kernel) != step.kernel) {
             throw Unsupported("kernel_shape differs from the weights");
         }
-        step.strides = node.intsOr("strides", {1, 1});
-        step.dilations = node.intsOr("dilations", {1, 1});
-        const Shape pads = node.intsOr("pads", {0, 0, 0, 0});
-        if (step.strides.size() != 2 || step.dilations.size() != 2 || pads.size() != 4) {
-            throw Unsupported("strides, dilations or pads of the wrong length");
-        }
-        step.padsBegin = {pads[0], pads[1]};
-        step.padsEnd = {pads[2], pads[3]};
-        const std::string autoPad = node.textOr("auto_pad", "NOTSET");
         Shape out{in[0], outChannels, 0, 0};
-        for (int d = 0; d < 2; ++d) {
-            out[2 + d] = windowedSize(in[2 + d], step.kernel[d], step.strides[d], step.dilations[d], autoPad,
-                                      step.padsBegin[d], step.padsEnd[d], false);
-        }
+        readWindow(node, in, false, step, out);
         emit(node, std::move(step), std::move(out));
     }
 
@@ -877,21 +883,8 @@ private:
         if (node.intOr("storage_order", 0) != 0) {
             throw Unsupported("storage_order 1");
         }
-        step.strides = node.intsOr("strides", {1, 1});
-        step.dilations = node.intsOr("dilations", {1, 1});
-        const Shape pads = node.intsOr("pads", {0, 0, 0, 0});
-        if (step.strides.size() != 2 || step.dilations.size() != 2 || pads.size() != 4) {
-            throw Unsupported("strides, dilations or pads of the wrong length");
-        }
-        step.padsBegin = {pads[0], pads[1]};
-        step.padsEnd = {pads[2], pads[3]};
-        const bool ceilMode = node.intOr("ceil_mode", 0) != 0;
-        const std::string autoPad = node.textOr("auto_pad", "NOTSET");
         Shape out = in;
-        for (int d = 0; d < 2; ++d) {
-            out[2 + d] = windowedSize(in[2 + d], step.kernel[d], step.strides[d], step.dilations[d], autoPad,
-                                      step.padsBegin[d], step.padsEnd[d], ceilMode);
-        }
+        readWindow(node, in, node.intOr("ceil_mode", 0) != 0, step, out);
         emit(node, std::move(step), std::move(out));
     }
 
