@@ -38,12 +38,10 @@ endif()
 hmd_install_programs(HelmetDetectionTest HelmetCertificationTest helmet-bench helmet-detect helmet-eval)
 # The certification program's labelled photos (public domain, see their README);
 # pass --photos with this folder to the installed program.
-if(TARGET HelmetCertificationTest)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/assets/hard-hat-sample DESTINATION ${HMD_SHARE_DIR})
-endif()
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/assets/hard-hat-sample DESTINATION ${HMD_SHARE_DIR})
 # helmet-report runs the programs above: its launcher goes beside them, its
 # modules into share/, where the launcher looks for them.
-if(TARGET helmet-bench AND TARGET helmet-detect AND TARGET helmet-eval)
+if(HMD_BUILD_TOOLS)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/helmet-report/helmet-report DESTINATION ${CMAKE_INSTALL_BINDIR})
   file(GLOB report_modules ${PROJECT_SOURCE_DIR}/tools/helmet-report/*.py)
   install(FILES ${report_modules} DESTINATION ${HMD_SHARE_DIR}/helmet-report)
@@ -62,7 +60,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 if(HMD_WITH_ONEDNN)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libdnnl2 (>= 2.6), libgomp1")
 endif()
-if(TARGET helmet-bench AND TARGET helmet-detect AND TARGET helmet-eval)
+if(HMD_BUILD_TOOLS)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3")  # helmet-report
 endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

@@ -1,5 +1,5 @@
 // Ground truth of a rendered video: "frame class cx cy w h" lines in video
-// pixels, '#' lines are comments (tools/scene-renderer, --labels).
+// pixels, '#' lines are comments (helmet-render --labels).
 #pragma once
 
 #include "Boxes.h"
