@@ -3,6 +3,8 @@
 The letterbox and post-processing here serve the training printout and the
 export checks only; every published figure comes from helmet-eval through
 the shipped library."""
+import math
+
 import cv2
 import numpy as np
 import torch
@@ -31,9 +33,6 @@ ARCHS = {
     # 2, 1, 2 and 4 (context for large, close heads) and a 1x1 conv.
     "h1": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
            ("c", 64, 1, 2), ("c", 64, 1, 4), ("p", 64, 1, 1)],
-    # h1 with 80 channels at 1/8.
-    "h1w": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
-            ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1)],
 }
 DEFAULT_ARCH = "h1"
 
@@ -142,15 +141,14 @@ class Exported(nn.Module):
 
 
 def letterbox(frame, width=NET_W, height=NET_H, pad=PAD_VALUE):
-    """Returns (NCHW float32 RGB/255 blob, scale, (offset_x, offset_y)).
-    Mirrors the C++ detector: below s = 0.5 INTER_LINEAR to twice the target
-    size, then an INTER_AREA halving; INTER_AREA for 0.5 <= s < 1; INTER_LINEAR
-    for s >= 1."""
+    """Returns (NCHW float32 RGB/255 blob, scale, (offset_x, offset_y)), the
+    library's blob bit for bit (tests/training checks it): below s = 0.5
+    INTER_LINEAR to twice the target size, then an INTER_AREA halving;
+    INTER_AREA for 0.5 <= s < 1; INTER_LINEAR for s >= 1."""
     fh, fw = frame.shape[:2]
     s = min(width / fw, height / fh)
-    # Half away from zero and clamped, as std::lround in the C++ letterbox.
-    nw = min(max(int(np.floor(fw * s + 0.5)), 1), width)
-    nh = min(max(int(np.floor(fh * s + 0.5)), 1), height)
+    nw = min(max(lround(fw * s), 1), width)
+    nh = min(max(lround(fh * s), 1), height)
     if s < 0.5:
         doubled = cv2.resize(frame, (2 * nw, 2 * nh), interpolation=cv2.INTER_LINEAR)
         resized = cv2.resize(doubled, (nw, nh), interpolation=cv2.INTER_AREA)
@@ -159,38 +157,58 @@ def letterbox(frame, width=NET_W, height=NET_H, pad=PAD_VALUE):
     ox, oy = (width - nw) // 2, (height - nh) // 2
     canvas = np.full((height, width, 3), pad, np.uint8)
     canvas[oy:oy + nh, ox:ox + nw] = resized
-    blob = cv2.cvtColor(canvas, cv2.COLOR_BGR2RGB).astype(np.float32).transpose(2, 0, 1)[None] / 255.0
-    return np.ascontiguousarray(blob), s, (ox, oy)
+    # blobFromImage multiplies by 1/255 as the library does; dividing by 255
+    # differs in the last bit of most values.
+    blob = cv2.dnn.blobFromImage(canvas, 1.0 / 255.0, swapRB=True, crop=False, ddepth=cv2.CV_32F)
+    return blob, s, (ox, oy)
+
+
+def lround(v):
+    """std::lround: half away from zero, without the error of floor(v + 0.5)
+    just below a half."""
+    a = abs(v)
+    whole = math.floor(a)
+    r = whole + (1 if a - whole >= 0.5 else 0)
+    return int(r if v >= 0 else -r)
 
 
 def postprocess(rows, scale, offset, threshold, nms_iou, frame_size=None):
-    """rows [N, 7] -> list of (cls, score, x, y, w, h) in frame pixels."""
-    obj = rows[:, 4]
+    """rows [N, 7] (cx, cy, w, h, obj, class scores) in input pixels -> list of
+    (cls, score, x, y, w, h), highest score first, as the library's
+    decodeOutput, suppressOverlaps and Letterbox::toFrame give them (tests/training
+    checks it): float32 scores, suppression per class in input pixels, boxes
+    mapped to whole frame pixels and clipped to `frame_size` when given."""
+    rows = np.asarray(rows, np.float32)
     cls = np.argmax(rows[:, 5:], axis=1)
-    score = obj * rows[np.arange(len(rows)), 5 + cls]
-    out = []
+    score = np.clip(rows[:, 4] * rows[np.arange(len(rows)), 5 + cls], 0.0, 1.0)
+    cx, cy, w, h = rows[:, 0], rows[:, 1], rows[:, 2], rows[:, 3]
+    with np.errstate(invalid="ignore"):
+        usable = (score >= threshold) & (w > 0) & (h > 0) & np.isfinite(rows[:, :4]).all(axis=1)
+    left, top = cx - w / 2, cy - h / 2
+    kept = []
     for c in range(rows.shape[1] - 5):
-        idx = np.where((cls == c) & (score >= threshold))[0]
+        idx = np.where(usable & (cls == c))[0]
         if len(idx) == 0:
             continue
-        boxes = []
-        for i in idx:
-            cx, cy, w, h = rows[i, :4]
-            x = (cx - w / 2 - offset[0]) / scale
-            y = (cy - h / 2 - offset[1]) / scale
-            boxes.append([float(x), float(y), float(w / scale), float(h / scale)])
-        keep = cv2.dnn.NMSBoxes(boxes, score[idx].astype(float).tolist(), threshold, nms_iou)
-        for k in np.array(keep).reshape(-1):
-            x, y, w, h = boxes[k]
-            if frame_size is not None:
-                fw, fh = frame_size
-                x0, y0 = max(0.0, x), max(0.0, y)
-                x1, y1 = min(float(fw), x + w), min(float(fh), y + h)
-                x, y, w, h = x0, y0, x1 - x0, y1 - y0
-                if w <= 0 or h <= 0:
-                    continue
-            out.append((c, float(score[idx[k]]), x, y, w, h))
+        boxes = [[float(left[i]), float(top[i]), float(w[i]), float(h[i])] for i in idx]
+        survivors = cv2.dnn.NMSBoxes(boxes, score[idx].tolist(), 0.0, nms_iou)
+        kept += [idx[k] for k in np.array(survivors, int).reshape(-1)]
+    kept.sort(key=lambda i: -score[i])  # stable, as the library's
+    out = []
+    for i in kept:
+        x0, y0 = frame_point(left[i], top[i], scale, offset, frame_size)
+        x1, y1 = frame_point(float(left[i]) + float(w[i]), float(top[i]) + float(h[i]), scale, offset, frame_size)
+        if x1 > x0 and y1 > y0:
+            out.append((int(cls[i]), float(score[i]), x0, y0, x1 - x0, y1 - y0))
     return out
+
+
+def frame_point(x, y, scale, offset, frame_size):
+    """An input-pixel point on the frame: whole pixels, clipped to it."""
+    fx, fy = lround((float(x) - offset[0]) / scale), lround((float(y) - offset[1]) / scale)
+    if frame_size is None:
+        return fx, fy
+    return min(max(fx, 0), frame_size[0]), min(max(fy, 0), frame_size[1])
 
 
 def iou_xywh(a, b):

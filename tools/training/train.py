@@ -29,7 +29,7 @@ def parse_args(argv=None):
                     help="fit: leave out the held-out fifth; all: train on all of it")
     ap.add_argument("--site", default="", help="Construction Site Safety train folder (YOLO, shell boxes)")
     ap.add_argument("--data", default="", help="helmet-render dataset folder")
-    ap.add_argument("--mix", default="0.45,0.3,0.25",
+    ap.add_argument("--mix", default="0.4,0.35,0.25",
                     help="shares of Hard Hat Workers, Construction Site Safety and rendered images per batch")
     ap.add_argument("--scale-min", type=float, default=0.3, help="real photos: smallest scale jitter")
     ap.add_argument("--scale-max", type=float, default=1.8, help="real photos: largest scale jitter")
@@ -255,22 +255,33 @@ def train(args, sources, model, monitors):
     return ema.model
 
 
-def main():
-    args = parse_args()
+def prepare(args):
+    """Threads and seeds, so that a run follows from its options."""
     torch.set_num_threads(args.threads)
     cv2.setNumThreads(1)
     random.seed(args.seed)
     np.random.seed(args.seed)
     torch.manual_seed(args.seed)
-    print(f"arch {args.arch}, parameters: {sum(p.numel() for p in Detector(args.arch).parameters())}")
-    if args.export_only:
-        export(load_detector(args.arch, args.checkpoint), args.out, args.nms_iou, args.video, args.size)
-        return
+
+
+def load_data(args):
+    """The training sources and the held-out monitors of the printout."""
     t0 = time.time()
     sources = Sources(args)
     monitors = held_out_monitors(args)
     print(f"loaded {sources.sizes()} images (hard hat, site, rendered), shares {sources.shares}, "
           f"{[len(b) for b, _ in monitors.values()]} for the printout, in {time.time() - t0:.0f} s", flush=True)
+    return sources, monitors
+
+
+def main(argv=None):
+    args = parse_args(argv)
+    prepare(args)
+    print(f"arch {args.arch}, parameters: {sum(p.numel() for p in Detector(args.arch).parameters())}")
+    if args.export_only:
+        export(load_detector(args.arch, args.checkpoint), args.out, args.nms_iou, args.video, args.size)
+        return
+    sources, monitors = load_data(args)
     model = initial_model(args, monitors)
     export(train(args, sources, model, monitors), args.out, args.nms_iou, args.video, args.size)
 

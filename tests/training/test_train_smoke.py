@@ -1,0 +1,104 @@
+"""train.py end to end on a handful of photos: a few optimisation steps, the
+checkpoint, the export with its manifest, and the library loading the result.
+Also ties train.py's defaults to the shipped model."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+try:
+    import torch
+except ImportError:
+    print("skipped: python3-torch is not installed")
+    sys.exit(77)
+
+import cv2
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "training"))
+import train  # noqa: E402
+from common import ARCHS, DEFAULT_ARCH, Detector, Exported, init_from_onnx, letterbox  # noqa: E402
+from datasets import is_hard_hat_held_out  # noqa: E402
+
+PROBE = os.environ.get("HMD_LIBRARY_PROBE", "")
+MODEL = os.environ.get("HMD_SHIPPED_MODEL_DIR", "")
+SAMPLE = os.path.join(HERE, "..", "assets", "hard-hat-sample")
+
+
+class TrainSmokeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not (os.access(PROBE, os.X_OK) and os.path.isdir(MODEL)):
+            raise AssertionError("run through CTest: HMD_LIBRARY_PROBE and HMD_SHIPPED_MODEL_DIR are not set")
+        torch.set_num_threads(1)
+        cls.tmp = tempfile.mkdtemp(prefix="hmd-train-")
+        # Eight photos to train on and two of the held-out fifth for the printout.
+        names = sorted(os.listdir(os.path.join(SAMPLE, "images")))
+        fit = [n for n in names if not is_hard_hat_held_out(n)][:8]
+        held_out = [n for n in names if is_hard_hat_held_out(n)][:2]
+        cls.photos = os.path.join(cls.tmp, "photos")
+        for sub in ("images", "labels"):
+            os.makedirs(os.path.join(cls.photos, sub))
+        for n in fit + held_out:
+            label = os.path.splitext(n)[0] + ".txt"
+            os.symlink(os.path.join(SAMPLE, "images", n), os.path.join(cls.photos, "images", n))
+            os.symlink(os.path.join(SAMPLE, "labels", label), os.path.join(cls.photos, "labels", label))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def test_defaults_are_the_shipped_models(self):
+        args = train.parse_args(["--out", self.tmp])
+        self.assertEqual(list(ARCHS), [DEFAULT_ARCH])
+        self.assertEqual(args.arch, DEFAULT_ARCH)
+        fs = cv2.FileStorage(os.path.join(MODEL, "model.yml"), cv2.FILE_STORAGE_READ)
+        shipped_input = (int(fs.getNode("input_width").real()), int(fs.getNode("input_height").real()))
+        self.assertEqual(args.size, shipped_input)
+        self.assertAlmostEqual(args.nms_iou, fs.getNode("nms_iou").real())
+        fs.release()
+        # The default body takes the shipped weights and then computes the
+        # shipped network's function.
+        frame = cv2.imread(os.path.join(SAMPLE, "images", sorted(os.listdir(os.path.join(SAMPLE, "images")))[0]))
+        blob = letterbox(frame, *shipped_input)[0]
+        det = init_from_onnx(Detector(args.arch), os.path.join(MODEL, "helmet.onnx"), torch.from_numpy(blob))
+        with torch.no_grad():
+            ours = Exported(det, *shipped_input).eval()(torch.from_numpy(blob)).numpy()
+        net = cv2.dnn.readNetFromONNX(os.path.join(MODEL, "helmet.onnx"))
+        net.setInput(blob)
+        self.assertLess(float(np.abs(ours - net.forward()).max()), 1e-2)
+
+    def test_a_few_steps_export_a_model_the_library_runs(self):
+        checkpoint = os.path.join(self.tmp, "detector.pt")
+        out = os.path.join(self.tmp, "model")
+        # 8 photos in batches of 2: one epoch is 4 steps.
+        args = train.parse_args(["--real", self.photos, "--out", out, "--checkpoint", checkpoint, "--epochs", "1",
+                                 "--batch", "2", "--crop", "64", "--val", "2", "--threads", "1"])
+        train.prepare(args)
+        sources, monitors = train.load_data(args)
+        model = train.initial_model(args, monitors)
+        initial = {k: v.clone() for k, v in model.state_dict().items()}
+        train.export(train.train(args, sources, model, monitors), args.out, args.nms_iou, args.video, args.size)
+        state = torch.load(checkpoint + ".state")
+        self.assertEqual(state["step"], 4)
+        weights = [k for k, v in initial.items() if v.dtype.is_floating_point]
+        self.assertTrue(all(torch.isfinite(state["model"][k]).all() for k in weights))
+        moved = [k for k in weights if not torch.equal(state["model"][k], initial[k])]
+        self.assertIn("pred.weight", moved)
+        self.assertIn("body.0.0.weight", moved)
+        # The manifest of a default export is the shipped one.
+        with open(os.path.join(out, "model.yml")) as ours, open(os.path.join(MODEL, "model.yml")) as shipped:
+            self.assertEqual(ours.read(), shipped.read())
+        # Threshold 0: every suppression survivor comes back, so an empty
+        # answer would mean inference did not run.
+        photo = os.path.join(self.photos, "images", sorted(os.listdir(os.path.join(self.photos, "images")))[0])
+        done = subprocess.run([PROBE, "detect", out, "0", photo], capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertGreater(len(done.stdout.splitlines()), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
