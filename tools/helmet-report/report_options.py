@@ -122,3 +122,5 @@ def check_inputs(options):
     out_dir = os.path.dirname(options.out)
     if not os.path.isdir(out_dir):
         raise UserError("no folder %s for --out" % out_dir)
+    if os.path.isdir(options.out):
+        raise UserError("--out %s is a folder, not the page's file name" % options.out)
