@@ -5,6 +5,7 @@ program that cannot start fails the run (exit 1)."""
 
 import base64
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -75,8 +76,10 @@ class FakeLibrary(unittest.TestCase):
         self.folder.cleanup()
 
     def report(self, *extra):
-        arguments = ["--programs", self.programs, "--staged", self.staged, "--labels", self.labels, "--out",
-                     self.page] + list(extra)
+        """`extra`: option-value pairs, replacing the defaults' (an option given twice is a user error)."""
+        given = {"--programs": self.programs, "--staged": self.staged, "--labels": self.labels, "--out": self.page}
+        given.update(zip(extra[::2], extra[1::2]))
+        arguments = [part for option in given.items() for part in option]
         return subprocess.run([sys.executable, REPORT] + arguments, capture_output=True, text=True, timeout=120)
 
     def read_page(self):
@@ -149,18 +152,27 @@ class FakeLibrary(unittest.TestCase):
         for extra, message in ((["--programs", os.path.join(self.programs, "none")], "no program HelmetDetectionTest"),
                                (["--bench-frames", "0"], "must be a positive integer"),
                                (["--labels", self.labels + ".missing"], "no --labels file"),
-                               (["--out", os.path.join(self.page, "x", "r.html")], "for --out")):
+                               (["--out", os.path.join(self.page, "x", "r.html")], "for --out"),
+                               (["--out", self.programs], "is a folder")):
             with self.subTest(extra=extra):
                 run = self.report(*extra)
                 self.assertEqual(run.returncode, 2, run.stderr)
-                self.assertIn(message, run.stderr)
+                self.assertRegex(run.stderr, r"\Ahelmet-report: [^\n]*%s[^\n]*\n\Z" % re.escape(message))
                 self.assertFalse(os.path.exists(self.page))
+
+    def test_help_and_a_repeated_option_end_like_the_cpp_tools(self):
+        run = subprocess.run([sys.executable, REPORT, "-?"], capture_output=True, text=True, timeout=60)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
+        self.assertIn("Usage: helmet-report [options]", run.stdout)
+        run = subprocess.run([sys.executable, REPORT, "--out", self.page, "--out", self.page], capture_output=True,
+                             text=True, timeout=60)
+        self.assertEqual((run.returncode, run.stderr), (2, "helmet-report: option --out is given twice\n"))
 
     def test_a_program_that_cannot_start_fails_the_run(self):
         write_program(self.programs, "helmet-bench", "", interpreter="/nonexistent/interpreter")
         run = self.report()
         self.assertEqual(run.returncode, 1)
-        self.assertIn("cannot start", run.stderr)
+        self.assertRegex(run.stderr, r"\Ahelmet-report: cannot start [^\n]*\n\Z")
         self.assertFalse(os.path.exists(self.page))
 
 

@@ -6,15 +6,15 @@ results), 1 the run failed, 2 user error."""
 import datetime
 import json
 import os
-import sys
 import tempfile
 
 import gtest_results
 import html_page
 import report_sections
 from library_identity import loaded_library
-from program_runs import StartFailure, run_program
-from report_options import CERTIFICATION, CONTRACT, UserError, check_inputs, parse_arguments
+from program_runs import run_program
+from report_options import CERTIFICATION, CONTRACT, check_inputs, parse_options
+from tool_exit import EXIT_DONE, run_tool_main
 
 
 def read_json(path):
@@ -133,24 +133,22 @@ def write_page(path, html):
 
 
 def main(argv, launcher_dir):
-    try:
-        options = parse_arguments(argv, launcher_dir)
-        check_inputs(options)
-    except UserError as error:
-        print("helmet-report: %s" % error, file=sys.stderr)
-        return 2
-    try:
-        if options.keep:
-            os.makedirs(options.keep, exist_ok=True)
-            report = Report(options, os.path.abspath(options.keep))
+    return run_tool_main("helmet-report", lambda: run(argv, launcher_dir))
+
+
+def run(argv, launcher_dir):
+    options = parse_options(argv, launcher_dir)
+    if options is None:  # the usage was asked for
+        return EXIT_DONE
+    check_inputs(options)
+    if options.keep:
+        os.makedirs(options.keep, exist_ok=True)
+        report = Report(options, options.keep)
+        html = report.page()
+    else:
+        with tempfile.TemporaryDirectory(prefix="helmet-report-") as work:
+            report = Report(options, work)
             html = report.page()
-        else:
-            with tempfile.TemporaryDirectory(prefix="helmet-report-") as work:
-                report = Report(options, work)
-                html = report.page()
-        write_page(options.out, html)
-    except (StartFailure, OSError) as error:
-        print("helmet-report: %s" % error, file=sys.stderr)
-        return 1
+    write_page(options.out, html)
     print("helmet-report: wrote %s; %s" % (options.out, "; ".join(report.failures) or "everything passed"))
-    return 0
+    return EXIT_DONE

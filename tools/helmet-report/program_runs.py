@@ -5,12 +5,14 @@ import subprocess
 import time
 from dataclasses import dataclass
 
+from tool_exit import RunFailure
+
 # GStreamer cannot open the staged video's file name and would warn before
 # OpenCV's own reader opens it (the contract program's own run does the same).
 RUN_ENVIRONMENT = dict(os.environ, OPENCV_VIDEOIO_PRIORITY_GSTREAMER="0")
 
 
-class StartFailure(Exception):
+class StartFailure(RunFailure):
     """A program could not be started at all: the report cannot be made."""
 
 

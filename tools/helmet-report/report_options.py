@@ -1,8 +1,13 @@
 """helmet-report's command line: the options, their defaults and the checks
 that make a bad one a user error."""
 
-import argparse
 import os
+import textwrap
+from dataclasses import dataclass
+from types import SimpleNamespace
+
+import command_line
+from tool_exit import UserError
 
 CONTRACT = "HelmetDetectionTest"
 CERTIFICATION = "HelmetCertificationTest"
@@ -12,44 +17,57 @@ STAGED_MODEL = r"C:\Programs\DemoAssets\ModelsForTELMAR\ZOR_Helmet(GPU)_v1.0"
 STAGED_VIDEO = r"C:\Programs\DemoAssets\Videos\Helmet\HM2.mp4"
 
 
-class UserError(Exception):
-    pass
+@dataclass(frozen=True)
+class Option:
+    name: str
+    value: str  # what the value is, for the usage
+    meaning: str  # {programs} and {staged} stand for their defaults
+    kind: str = "path"  # "path" (made absolute), "count" (a positive integer) or "text" (as given)
+    default: object = None
 
 
-def parse_arguments(argv, launcher_dir):
+OPTIONS = (
+    Option("programs", "DIR", "folder with %s and the tools, default {programs}" % CONTRACT),
+    Option("staged", "DIR", "staged assets: the folder the test programs run in, with the model and video under the "
+           "contract program's path names, default {staged}"),
+    Option("model", "DIR", "model directory for the tools, default the staged model"),
+    Option("video", "FILE", "video for helmet-bench, helmet-eval and helmet-detect, default the staged video"),
+    Option("labels", "FILE", "the video's ground truth for helmet-eval, default assets/HM2-labels.txt beside the "
+           "staged folder, if there"),
+    Option("images", "DIR", "score this labelled image folder with helmet-eval instead of the video"),
+    Option("classes", "TEXT", "helmet-eval's --classes map: dataset class id to the library's class name, e.g. "
+           "1:helmet,0:head, default helmet-eval's", "text"),
+    Option("certification", "FILE", "the certification program, default %s among the programs, if there"
+           % CERTIFICATION),
+    Option("bench-frames", "N", "helmet-bench's measured calls, default 300", "count", 300),
+    Option("eval-frames", "N", "score only the first N frames or images, default all", "count"),
+    Option("detect-frames", "N", "helmet-detect's frames, default all", "count"),
+    Option("timeout", "S", "seconds each program may run, default 1800", "count", 1800),
+    Option("out", "FILE", "the page to write, default helmet-report.html", default="helmet-report.html"),
+    Option("keep", "DIR", "keep the programs' raw outputs in this folder, default a temporary one"),
+)
+
+
+def parse_options(argv, launcher_dir):
+    """The options, with absolute paths (the test programs run in the staged
+    folder); None when the usage was asked for and printed."""
     installed = os.path.isfile(os.path.join(launcher_dir, CONTRACT))
     checkout_build = os.path.normpath(os.path.join(launcher_dir, os.pardir, os.pardir, "build"))
-    parser = argparse.ArgumentParser(prog="helmet-report", description=(
-        "Runs the contract program, the certification program, helmet-bench, helmet-eval and helmet-detect on the "
-        "library they are built against and writes one self-contained HTML page."))
-    parser.add_argument("--programs", default=launcher_dir if installed else os.path.join(checkout_build, "bin"),
-                        help="folder with %s and the tools (default: %%(default)s)" % CONTRACT)
-    parser.add_argument("--staged", default=None if installed else os.path.join(checkout_build, "staged"),
-                        required=installed, help="staged assets: the folder the test programs run in, with the "
-                        "model and video under the contract program's path names (default: %(default)s)")
-    parser.add_argument("--model", help="model directory for the tools (default: the staged model)")
-    parser.add_argument("--video", help="video for helmet-bench, helmet-eval and helmet-detect (default: the staged "
-                        "video)")
-    parser.add_argument("--labels", help="the video's ground truth for helmet-eval (default: assets/HM2-labels.txt "
-                        "beside the staged folder, if there)")
-    parser.add_argument("--images", help="score this labelled image folder with helmet-eval instead of the video")
-    parser.add_argument("--classes", help="helmet-eval's --classes map: dataset class id to the library's class name, "
-                        "e.g. 1:helmet,0:head (default: helmet-eval's)")
-    parser.add_argument("--certification", help="the certification program (default: %s among the programs, if "
-                        "there)" % CERTIFICATION)
-    parser.add_argument("--bench-frames", type=positive, default=300, help="helmet-bench's measured calls "
-                        "(default: %(default)s)")
-    parser.add_argument("--eval-frames", type=positive, help="score only the first N frames or images (default: all)")
-    parser.add_argument("--detect-frames", type=positive, help="helmet-detect's frames (default: all)")
-    parser.add_argument("--timeout", type=positive, default=1800, help="seconds each program may run "
-                        "(default: %(default)s)")
-    parser.add_argument("--out", default="helmet-report.html", help="the page to write (default: %(default)s)")
-    parser.add_argument("--keep", help="keep the programs' raw outputs in this folder (default: a temporary one)")
-    options = parser.parse_args(argv)
-    # Absolute paths: the test programs run in the staged folder.
-    for name in ("programs", "staged", "model", "video", "labels", "images", "certification", "out", "keep"):
-        if getattr(options, name) is not None:
-            setattr(options, name, os.path.abspath(getattr(options, name)))
+    defaults = {"programs": launcher_dir if installed else os.path.join(checkout_build, "bin"),
+                "staged": None if installed else os.path.join(checkout_build, "staged")}
+    arguments = command_line.parse(argv, [option.name for option in OPTIONS])
+    if arguments.help_requested:
+        print(usage(defaults))
+        return None
+    options = SimpleNamespace()
+    for option in OPTIONS:
+        text = arguments.values.get(option.name)
+        value = defaults.get(option.name, option.default) if text is None else _read(option, text)
+        if option.kind == "path" and value is not None:
+            value = os.path.abspath(value)
+        setattr(options, option.name.replace("-", "_"), value)
+    if options.staged is None:
+        raise UserError("give --staged: the folder the test programs run in (see --help)")
     options.model = options.model or os.path.join(options.staged, STAGED_MODEL)
     options.video = options.video or os.path.join(options.staged, STAGED_VIDEO)
     if options.labels is None and options.images is None:
@@ -60,11 +78,33 @@ def parse_arguments(argv, launcher_dir):
     return options
 
 
-def positive(text):
-    value = int(text)
+def _read(option, text):
+    if not text:
+        raise UserError("option --%s needs a value (see --help)" % option.name)
+    if option.kind != "count":
+        return text
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
     if value <= 0:
-        raise argparse.ArgumentTypeError("must be a positive integer, not %s" % text)
+        raise UserError("--%s must be a positive integer, not '%s'" % (option.name, text))
     return value
+
+
+def usage(defaults):
+    lines = ["helmet-report: runs the contract program, the certification program, helmet-bench, helmet-eval and",
+             "helmet-detect on the library they are built against and writes one self-contained HTML page.",
+             "Usage: helmet-report [options]",
+             "Options take --name=value or --name value."]
+    shown = {name: value or "none: required" for name, value in defaults.items()}
+    for option in OPTIONS:
+        lines += textwrap.wrap(option.meaning.format(**shown), 110, initial_indent="  %-24s" % (
+            "--%s %s" % (option.name, option.value)), subsequent_indent=" " * 26, break_on_hyphens=False)
+    lines += ["  %-24s%s" % ("--help", "this help"),
+              "Exit status: 0 the page was written (whatever the library's results), 1 the run failed,",
+              "2 a bad option or a missing program, folder or file."]
+    return "\n".join(lines)
 
 
 def check_inputs(options):
@@ -79,6 +119,8 @@ def check_inputs(options):
             raise UserError("no %s %s" % (what, path))
     if options.images is not None and not os.path.isdir(options.images):
         raise UserError("no --images folder %s" % options.images)
-    out_dir = os.path.dirname(os.path.abspath(options.out))
+    out_dir = os.path.dirname(options.out)
     if not os.path.isdir(out_dir):
         raise UserError("no folder %s for --out" % out_dir)
+    if os.path.isdir(options.out):
+        raise UserError("--out %s is a folder, not the page's file name" % options.out)

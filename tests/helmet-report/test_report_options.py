@@ -1,0 +1,89 @@
+"""helmet-report's command line and how it ends: the C++ tools' rules
+(CommandLine.h, ToolExit.h)."""
+
+import contextlib
+import io
+import os
+import tempfile
+import unittest
+
+import recorded  # noqa: F401 (puts helmet-report's modules on the path)
+import report_options
+from report_options import STAGED_MODEL, parse_options
+from tool_exit import RunFailure, UserError, run_tool_main
+
+
+class CommandLine(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.launcher_dir = folder.name  # a checkout-like launcher folder: --staged has a default
+
+    def parse(self, *argv):
+        return parse_options(list(argv), self.launcher_dir)
+
+    def assertUserError(self, argv, message):
+        with self.assertRaises(UserError) as raised:
+            self.parse(*argv)
+        self.assertIn(message, str(raised.exception))
+
+    def test_values_with_equals_or_apart_one_dash_or_two(self):
+        options = self.parse("--bench-frames=40", "-timeout", "5", "--staged", "s", "--classes=1:helmet")
+        self.assertEqual((options.bench_frames, options.timeout, options.eval_frames), (40, 5, None))
+        self.assertEqual(options.staged, os.path.abspath("s"))
+        self.assertEqual(options.model, os.path.join(os.path.abspath("s"), STAGED_MODEL))
+        self.assertEqual(options.classes, "1:helmet")
+        self.assertEqual(options.out, os.path.abspath("helmet-report.html"))
+
+    def test_an_option_given_twice_is_a_user_error(self):
+        for argv in (["--out", "a.html", "--out", "b.html"], ["--out=a.html", "-out=a.html"]):
+            with self.subTest(argv=argv):
+                self.assertUserError(argv, "option --out is given twice")
+
+    def test_unknown_options_abbreviations_and_stray_arguments_are_user_errors(self):
+        self.assertUserError(["--colour", "red"], "unknown option '--colour'")
+        self.assertUserError(["--bench", "40"], "unknown option '--bench'")
+        self.assertUserError(["--help=yes"], "unknown option '--help=yes'")
+        self.assertUserError(["--out", "a.html", "extra"], "unexpected argument 'extra'")
+
+    def test_missing_or_bad_values_are_user_errors(self):
+        self.assertUserError(["--out"], "option --out needs a value")
+        self.assertUserError(["--keep", "--out", "a.html"], "option --keep needs a value")
+        self.assertUserError(["--out="], "option --out needs a value")
+        for value in ("0", "-3", "ten"):
+            self.assertUserError(["--timeout", value], "--timeout must be a positive integer, not '%s'" % value)
+
+    def test_help_prints_every_option_and_reads_nothing_else(self):
+        for spelling in ("--help", "-h", "-?"):
+            with self.subTest(spelling=spelling):
+                printed = io.StringIO()
+                with contextlib.redirect_stdout(printed):
+                    self.assertIsNone(self.parse("--timeout", "0", spelling))
+                for option in report_options.OPTIONS:
+                    self.assertIn("--%s %s" % (option.name, option.value), printed.getvalue())
+
+    def test_installed_the_staged_folder_must_be_given(self):
+        open(os.path.join(self.launcher_dir, report_options.CONTRACT), "w").close()
+        self.assertUserError([], "give --staged")
+        self.assertEqual(self.parse("--staged", "s").programs, self.launcher_dir)
+
+
+class Ending(unittest.TestCase):
+    def end(self, body):
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr):
+            return run_tool_main("helmet-report", body), stderr.getvalue()
+
+    def test_exit_status_and_one_line_for_each_way_to_stop(self):
+        def raising(error):
+            def body():
+                raise error
+            return body
+        self.assertEqual(self.end(lambda: 0), (0, ""))
+        self.assertEqual(self.end(raising(UserError("no video v.mp4"))), (2, "helmet-report: no video v.mp4\n"))
+        self.assertEqual(self.end(raising(RunFailure("cannot start x"))), (1, "helmet-report: cannot start x\n"))
+        self.assertEqual(self.end(raising(KeyError("latency_ms"))), (1, "helmet-report: KeyError: 'latency_ms'\n"))
+
+
+if __name__ == "__main__":
+    unittest.main()
