@@ -47,6 +47,8 @@ if(HMD_BUILD_TOOLS)
   install(FILES ${report_modules} DESTINATION ${HMD_SHARE_DIR}/helmet-report)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${HMD_SHARE_DIR})
+# The manuals the README links, with their images.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${HMD_SHARE_DIR})
 
 set(CPACK_PACKAGE_NAME zor-helmet-detection)
 set(CPACK_PACKAGE_VENDOR "ZOR")

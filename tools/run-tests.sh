@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 # to load the report page (helmet-report.browser), ccache for the vendor-option
 # check, which compiles the contract program and the tools again from the same
 # sources (the cache lives in build/, so a clean clone starts it empty);
-# Python's OpenCV for the training scripts' tests.
-bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache python3-opencv
+# Python's OpenCV, torch and onnx for the training scripts' tests.
+bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache python3-opencv python3-torch python3-onnx
 export CCACHE_DIR="$PWD/build/ccache"
 status=0
 cmake --preset default -DCMAKE_CXX_COMPILER_LAUNCHER=ccache

@@ -15,7 +15,8 @@ endfunction()
 file(REMOVE_RECURSE ${PREFIX})
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX})
 foreach(expected include/IZORCustomClass.h include/ZORCustomHMD.h bin/HelmetDetectionTest
-                 share/ZORCustomHelmetDetection/models/ZOR_Helmet/model.yml share/ZORCustomHelmetDetection/README.md)
+                 share/ZORCustomHelmetDetection/models/ZOR_Helmet/model.yml share/ZORCustomHelmetDetection/README.md
+                 share/ZORCustomHelmetDetection/docs/contract.md)
   if(NOT EXISTS ${PREFIX}/${expected})
     message(FATAL_ERROR "the install lacks ${expected}")
   endif()

@@ -26,7 +26,7 @@ def cbr(cin, cout, stride=1, dilation=1, k=3, groups=1):
 
 # Body layouts: rows (kind, out channels, stride, dilation); kind "c" 3x3
 # conv, "p" 1x1 conv, "d" depthwise 3x3 then 1x1 (depthwise-separable).
-# The choices behind them are in tools/training/README.md.
+# The choices behind them are in docs/training.md.
 ARCHS = {
     # The shipped body: two stride-2 convs as a cheap stem, a 32-channel conv
     # at 1/4, a stride-2 conv, four 64-channel convs at 1/8 with dilations

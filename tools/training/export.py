@@ -14,7 +14,7 @@ MANIFEST = """%YAML:1.0
 ---
 # Trained by this project, no downloaded weights, on Hard Hat Workers (public domain),
 # Construction Site Safety (Roboflow Universe Projects, CC BY 4.0) and
-# rendered scenes; see tools/training/README.md.
+# rendered scenes; see docs/training.md.
 format_version: 1
 model_version: "{version}"
 onnx_file: "helmet.onnx"

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Train the helmet/head detector on real photos and rendered scenes, export
 ONNX and the model manifest, and check the export through OpenCV DNN.
-The command that trained the shipped model is in README.md beside this file."""
+The command that trained the shipped model is in docs/training.md."""
 import argparse
 import math
 import os
