@@ -128,20 +128,20 @@ HelmetEngine::HelmetEngine() = default;
 HelmetEngine::~HelmetEngine() = default;
 
 std::shared_lock<std::shared_mutex> HelmetEngine::lockForInference() const {
-    std::lock_guard waitBehindChanges(turnstile);
-    return std::shared_lock(lifecycle);
+    std::lock_guard waitBehindChanges(turnstile_);
+    return std::shared_lock(lifecycle_);
 }
 
 std::unique_lock<std::shared_mutex> HelmetEngine::lockForChange() {
-    std::lock_guard keepNewInferenceOut(turnstile);
-    return std::unique_lock(lifecycle);
+    std::lock_guard keepNewInferenceOut(turnstile_);
+    return std::unique_lock(lifecycle_);
 }
 
 bool HelmetEngine::load(const std::filesystem::path& modelDirectory, float threshold, std::string& error) {
     std::unique_ptr<LoadedModel> loaded = makeModel(modelDirectory, threshold, error);
     auto lock = lockForChange();
-    model = std::move(loaded);
-    return model != nullptr;
+    model_ = std::move(loaded);
+    return model_ != nullptr;
 }
 
 std::unique_ptr<HelmetEngine::LoadedModel> HelmetEngine::makeModel(const std::filesystem::path& modelDirectory,
@@ -177,34 +177,34 @@ std::unique_ptr<HelmetEngine::LoadedModel> HelmetEngine::makeModel(const std::fi
         }
         error = onnxName + ": " + mismatch;
     } catch (const cv::Exception& e) {
-        error = onnxName + ": not a usable ONNX model (" + e.err + ")";
+        error = onnxName + ": not a usable ONNX model_ (" + e.err + ")";
     }
     return nullptr;
 }
 
 void HelmetEngine::unload() {
     auto lock = lockForChange();
-    model.reset();
+    model_.reset();
 }
 
 std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
     const auto lock = lockForInference();
-    if (!model) {
+    if (!model_) {
         return {};
     }
     const cv::Mat bgr = toDetectableBgr(frame);
     if (bgr.empty()) {
         return {};
     }
-    const ModelManifest& manifest = model->manifest;
+    const ModelManifest& manifest = model_->manifest;
     const Letterbox letterbox = Letterbox::fit(bgr.size(), manifest.inputSize);
     std::vector<Candidate> candidates;
     {
-        auto lease = model->pool.borrow();
+        auto lease = model_->pool.borrow();
         cv::Mat& blob = lease.inputBuffer();
         makeInputBlob(bgr, letterbox, manifest.inputSize, manifest.padValue, blob);
         candidates = decodeOutput(lease.forward(blob), manifest.layout, static_cast<int>(manifest.classNames.size()),
-                                  model->threshold);
+                                  model_->threshold);
     }
     std::vector<Detection> detections;
     for (const Candidate& candidate : suppressOverlaps(candidates, manifest.nmsIoU, manifest.nmsScope)) {
@@ -219,27 +219,27 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
 
 bool HelmetEngine::optimize(bool fastest) {
     auto lock = lockForChange();
-    if (!model) {
+    if (!model_) {
         return false;
     }
-    ComputeTarget wanted = model->chosen;
+    ComputeTarget wanted = model_->chosen;
     if (fastest) {
         // A GPU beats any CPU engine; on the CPU oneDNN beats OpenCV's own kernels.
         wanted = fastestComputeTarget();
         const bool gpu = wanted.backend == cv::dnn::DNN_BACKEND_CUDA;
-        if (!gpu && model->pool.canRunOneDnn()) {
+        if (!gpu && model_->pool.canRunOneDnn()) {
             wanted = ComputeTarget{Engine::OneDnn};
         }
     }
     // One network per core, so that concurrent cameras never wait for one to be made.
     const size_t networks = fastest ? std::max(1u, std::thread::hardware_concurrency()) : 1;
     try {
-        model->pool.configureAll(wanted, networks, model->warmUpBlob);
+        model_->pool.configureAll(wanted, networks, model_->warmUpBlob);
         return true;
     } catch (const cv::Exception&) {
-        // The chosen target failed on this model: back to the one chosen at loading.
+        // The chosen target failed on this model_: back to the one chosen at loading.
         try {
-            model->pool.configureAll(model->chosen, 1, model->warmUpBlob);
+            model_->pool.configureAll(model_->chosen, 1, model_->warmUpBlob);
         } catch (const cv::Exception&) {
         }
         return false;
@@ -249,15 +249,15 @@ bool HelmetEngine::optimize(bool fastest) {
 EngineConfiguration HelmetEngine::configuration() const {
     const auto lock = lockForInference();
     EngineConfiguration configuration;
-    if (model) {
+    if (model_) {
         configuration.loaded = true;
-        configuration.threshold = model->threshold;
-        configuration.modelDirectory = model->directory;
-        configuration.manifest = model->manifest;
-        const ComputeTarget running = model->pool.computeTarget();
+        configuration.threshold = model_->threshold;
+        configuration.modelDirectory = model_->directory;
+        configuration.manifest = model_->manifest;
+        const ComputeTarget running = model_->pool.computeTarget();
         configuration.computeTarget = computeTargetName(running);
-        configuration.threads = running.engine == Engine::OneDnn ? model->pool.threads() : cv::getNumThreads();
-        configuration.backendNote = model->backendNote;
+        configuration.threads = running.engine == Engine::OneDnn ? model_->pool.threads() : cv::getNumThreads();
+        configuration.backendNote = model_->backendNote;
     } else {
         configuration.computeTarget = computeTargetName(ComputeTarget{});
     }

@@ -63,12 +63,12 @@ private:
     std::shared_lock<std::shared_mutex> lockForInference() const;
     std::unique_lock<std::shared_mutex> lockForChange();
 
-    // Inference holds `lifecycle` shared and changes hold it exclusively. A
-    // change holds `turnstile` while it waits, so that a steady stream of
+    // Inference holds `lifecycle_` shared and changes hold it exclusively. A
+    // change holds `turnstile_` while it waits, so that a steady stream of
     // inference calls cannot starve it.
-    mutable std::mutex turnstile;
-    mutable std::shared_mutex lifecycle;
-    std::unique_ptr<LoadedModel> model;
+    mutable std::mutex turnstile_;
+    mutable std::shared_mutex lifecycle_;
+    std::unique_ptr<LoadedModel> model_;
 };
 
 }  // namespace zor::hmd

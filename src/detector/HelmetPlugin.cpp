@@ -54,42 +54,42 @@ CustomParams describe(const EngineConfiguration& configuration) {
 
 }  // namespace
 
-HelmetPlugin::HelmetPlugin(IZORCustomClass& base) : base(base) {}
+HelmetPlugin::HelmetPlugin(IZORCustomClass& base) : base_(base) {}
 
 bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfidence, std::string& labelMap) noexcept {
     try {
         std::string error;
-        if (!engine.load(modelDirectory, minConfidence, error)) {
+        if (!engine_.load(modelDirectory, minConfidence, error)) {
             forgetModel();
             report("Initialize", error);
             return false;
         }
-        const EngineConfiguration configuration = engine.configuration();
+        const EngineConfiguration configuration = engine_.configuration();
         const ModelManifest& manifest = configuration.manifest;
         if (!configuration.backendNote.empty()) {
             report("Initialize", manifest.onnxPath.filename().string() + " runs on OpenCV DNN: oneDNN cannot (" +
                                      configuration.backendNote + ")");
         }
         labelMap = joinNames(manifest.classNames);
-        base.threshold = minConfidence;
-        base.modelInfo = manifest.onnxPath.filename().string() + " " + std::to_string(manifest.inputSize.width) + "x" +
+        base_.threshold = minConfidence;
+        base_.modelInfo = manifest.onnxPath.filename().string() + " " + std::to_string(manifest.inputSize.width) + "x" +
                          std::to_string(manifest.inputSize.height) + " " + layoutName(manifest.layout) + " [" +
                          labelMap + "]";
-        base.SetParameters(describe(configuration));
+        base_.SetParameters(describe(configuration));
         return true;
     } catch (const std::exception& e) {
         report("Initialize", e.what());
     } catch (...) {
         report("Initialize", "unknown error");
     }
-    engine.unload();
+    engine_.unload();
     forgetModel();
     return false;
 }
 
 bool HelmetPlugin::optimize(bool option) noexcept {
     try {
-        return engine.optimize(option);
+        return engine_.optimize(option);
     } catch (const std::exception& e) {
         report("OptimizeModel", e.what());
     } catch (...) {
@@ -101,7 +101,7 @@ bool HelmetPlugin::optimize(bool option) noexcept {
 std::vector<CustomObject> HelmetPlugin::runInference(const cv::Mat& frame, const std::string& cameraId) noexcept {
     try {
         std::vector<CustomObject> objects;
-        for (Detection& detection : engine.detect(frame)) {
+        for (Detection& detection : engine_.detect(frame)) {
             CustomObject& object = objects.emplace_back();
             object.classId = detection.classId;
             object.className = std::move(detection.className);
@@ -120,7 +120,7 @@ std::vector<CustomObject> HelmetPlugin::runInference(const cv::Mat& frame, const
 
 bool HelmetPlugin::configure(CustomParams& params) noexcept {
     try {
-        params = describe(engine.configuration());
+        params = describe(engine_.configuration());
         return true;
     } catch (const std::exception& e) {
         report("ConfigureParameters", e.what());
@@ -131,15 +131,15 @@ bool HelmetPlugin::configure(CustomParams& params) noexcept {
 }
 
 bool HelmetPlugin::destroy() noexcept {
-    engine.unload();
+    engine_.unload();
     forgetModel();
     return true;
 }
 
 // The public members describe the loaded model only: without one, nothing.
 void HelmetPlugin::forgetModel() noexcept {
-    base.modelInfo.clear();
-    base.parameters = CustomParams();
+    base_.modelInfo.clear();
+    base_.parameters = CustomParams();
 }
 
 }  // namespace zor::hmd

@@ -22,8 +22,8 @@ public:
 
 private:
     void forgetModel() noexcept;
-    IZORCustomClass& base;
-    HelmetEngine engine;
+    IZORCustomClass& base_;
+    HelmetEngine engine_;
 };
 
 }  // namespace zor::hmd

@@ -5,8 +5,8 @@
 namespace zor::hmd {
 namespace {
 
-constexpr int maxInputSide = 4096;
-constexpr int maxThreads = 256;
+constexpr int kMaxInputSide = 4096;
+constexpr int kMaxThreads = 256;
 
 bool readInt(const cv::FileNode& node, int& value) {
     if (!node.isInt()) {
@@ -37,7 +37,7 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
     if (!readInt(root["format_version"], version)) {
         return "format_version must be an integer";
     }
-    if (version != ModelManifest::supportedVersion) {
+    if (version != ModelManifest::kSupportedVersion) {
         return "unsupported format_version " + std::to_string(version);
     }
     std::string onnxFile;
@@ -50,7 +50,7 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
     if (!readInt(root["input_width"], width) || !readInt(root["input_height"], height)) {
         return "input_width and input_height must be integers";
     }
-    if (width < 8 || height < 8 || width > maxInputSide || height > maxInputSide) {
+    if (width < 8 || height < 8 || width > kMaxInputSide || height > kMaxInputSide) {
         return "input size " + std::to_string(width) + "x" + std::to_string(height) + " is out of range";
     }
     manifest.inputSize = cv::Size(width, height);
@@ -123,8 +123,8 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
     }
     const cv::FileNode threads = root["threads"];
     if (!threads.empty() &&
-        (!readInt(threads, manifest.threads) || manifest.threads < 1 || manifest.threads > maxThreads)) {
-        return "threads must be an integer from 1 to " + std::to_string(maxThreads);
+        (!readInt(threads, manifest.threads) || manifest.threads < 1 || manifest.threads > kMaxThreads)) {
+        return "threads must be an integer from 1 to " + std::to_string(kMaxThreads);
     }
     return {};
 }
@@ -152,7 +152,7 @@ const char* backendChoiceName(BackendChoice choice) {
 }
 
 bool readManifest(const std::filesystem::path& directory, ModelManifest& manifest, std::string& error) {
-    const std::filesystem::path path = directory / ModelManifest::fileName;
+    const std::filesystem::path path = directory / ModelManifest::kFileName;
     std::error_code ec;
     if (!std::filesystem::is_directory(directory, ec)) {
         error = directory.string() + ": not a model directory";

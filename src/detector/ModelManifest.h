@@ -29,8 +29,8 @@ enum class BackendChoice {
 };
 
 struct ModelManifest {
-    static constexpr const char* fileName = "model.yml";
-    static constexpr int supportedVersion = 1;
+    static constexpr const char* kFileName = "model.yml";
+    static constexpr int kSupportedVersion = 1;
 
     std::filesystem::path onnxPath;
     cv::Size inputSize;

@@ -46,17 +46,17 @@ public:
     // A borrowed network, returned to the pool when the lease ends.
     class Lease {
     public:
-        Lease(NetworkPool& pool, std::unique_ptr<Network> net) : pool(&pool), net(std::move(net)) {}
+        Lease(NetworkPool& pool, std::unique_ptr<Network> net) : pool_(&pool), net_(std::move(net)) {}
         Lease(Lease&&) noexcept = default;
         Lease& operator=(Lease&&) = delete;
         ~Lease();
 
-        cv::Mat forward(const cv::Mat& blob) { return net->forward(blob); }
-        cv::Mat& inputBuffer() { return net->inputBuffer(); }
+        cv::Mat forward(const cv::Mat& blob) { return net_->forward(blob); }
+        cv::Mat& inputBuffer() { return net_->inputBuffer(); }
 
     private:
-        NetworkPool* pool;
-        std::unique_ptr<Network> net;
+        NetworkPool* pool_;
+        std::unique_ptr<Network> net_;
     };
 
     Lease borrow();
@@ -67,18 +67,18 @@ public:
     void configureAll(ComputeTarget compute, size_t count, const cv::Mat& blob);
 
     ComputeTarget computeTarget() const;
-    bool canRunOneDnn() const { return plan != nullptr; }
-    int threads() const { return threadCount; }
+    bool canRunOneDnn() const { return plan_ != nullptr; }
+    int threads() const { return threadCount_; }
 
 private:
     std::unique_ptr<Network> makeNetwork(ComputeTarget compute) const;
 
-    const std::vector<uchar> onnxBytes;
-    const std::shared_ptr<const OneDnnPlan> plan;
-    const int threadCount;
-    mutable std::mutex mutex;
-    ComputeTarget compute;
-    std::vector<std::unique_ptr<Network>> idle;
+    const std::vector<uchar> onnxBytes_;
+    const std::shared_ptr<const OneDnnPlan> plan_;
+    const int threadCount_;
+    mutable std::mutex mutex_;
+    ComputeTarget compute_;
+    std::vector<std::unique_ptr<Network>> idle_;
 };
 
 }  // namespace zor::hmd

@@ -243,8 +243,8 @@ cv::Rect Letterbox::toFrame(const cv::Rect2f& inputBox) const {
 }
 
 cv::Mat toDetectableBgr(const cv::Mat& frame) {
-    if (frame.empty() || frame.dims != 2 || frame.depth() != CV_8U || frame.rows < minFrameSide ||
-        frame.cols < minFrameSide) {
+    if (frame.empty() || frame.dims != 2 || frame.depth() != CV_8U || frame.rows < kMinFrameSide ||
+        frame.cols < kMinFrameSide) {
         return {};
     }
     cv::Mat bgr;

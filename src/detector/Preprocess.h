@@ -7,7 +7,7 @@
 namespace zor::hmd {
 
 // Smallest frame side on which an object can still be found.
-constexpr int minFrameSide = 16;
+constexpr int kMinFrameSide = 16;
 
 // Where the frame sits inside the network input: scaled by `scale`, then
 // shifted by `offset` (the padding on the left and top).

@@ -194,8 +194,8 @@ TEST(FrameConversion, RefusesOtherTypesAndTinyFrames) {
     EXPECT_TRUE(toDetectableBgr(cv::Mat(20, 30, CV_16UC3)).empty());
     EXPECT_TRUE(toDetectableBgr(cv::Mat(20, 30, CV_32FC3)).empty());
     EXPECT_TRUE(toDetectableBgr(cv::Mat(20, 30, CV_8UC2)).empty());
-    EXPECT_TRUE(toDetectableBgr(cv::Mat(minFrameSide - 1, 300, CV_8UC3)).empty());
-    EXPECT_TRUE(toDetectableBgr(cv::Mat(300, minFrameSide - 1, CV_8UC3)).empty());
+    EXPECT_TRUE(toDetectableBgr(cv::Mat(kMinFrameSide - 1, 300, CV_8UC3)).empty());
+    EXPECT_TRUE(toDetectableBgr(cv::Mat(300, kMinFrameSide - 1, CV_8UC3)).empty());
     const int sizes[] = {2, 20, 20};
     EXPECT_TRUE(toDetectableBgr(cv::Mat(3, sizes, CV_8UC3)).empty());
 }
