@@ -73,8 +73,8 @@ bool HelmetPlugin::initialize(const std::string& modelDirectory, float minConfid
         labelMap = joinNames(manifest.classNames);
         base_.threshold = minConfidence;
         base_.modelInfo = manifest.onnxPath.filename().string() + " " + std::to_string(manifest.inputSize.width) + "x" +
-                         std::to_string(manifest.inputSize.height) + " " + layoutName(manifest.layout) + " [" +
-                         labelMap + "]";
+                          std::to_string(manifest.inputSize.height) + " " + layoutName(manifest.layout) + " [" +
+                          labelMap + "]";
         base_.SetParameters(describe(configuration));
         return true;
     } catch (const std::exception& e) {
