@@ -1,5 +1,8 @@
 #include "ModelManifest.h"
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 namespace zor::hmd {
@@ -7,6 +10,109 @@ namespace {
 
 constexpr int kMaxInputSide = 4096;
 constexpr int kMaxThreads = 256;
+// A manifest is a few hundred bytes. OpenCV's YAML reader recurses once per
+// nesting level with no limit of its own, so a small file of nested brackets
+// or sequence dashes would end the process; both are bounded before it reads.
+constexpr std::uintmax_t kMaxManifestBytes = 64 * 1024;
+constexpr int kMaxManifestNesting = 64;
+
+// The deepest nesting a line of `text` can open: flow brackets carried over
+// from earlier lines, plus the indentation and the block indicators ("- ",
+// "? ") that start the line. Quoted texts and comments open nothing.
+int deepestNesting(const std::string& text) {
+    int deepest = 0;
+    int flow = 0;
+    bool lineStart = true;
+    int lineDepth = 0;
+    char quote = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            lineStart = true;
+            lineDepth = 0;
+            quote = 0;  // YAML's flow scalars may span lines; a stray quote must not hide what follows
+            continue;
+        }
+        if (quote != 0) {
+            if (c == quote) {
+                quote = 0;
+            }
+            continue;
+        }
+        if (lineStart) {
+            const bool indicator = (c == '-' || c == '?') && (i + 1 == text.size() || text[i + 1] == ' ');
+            if (c == ' ' || c == '\t' || indicator) {
+                ++lineDepth;
+                deepest = std::max(deepest, flow + lineDepth);
+                continue;
+            }
+            lineStart = false;
+        }
+        if (c == '#' && (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\t')) {
+            const size_t end = text.find('\n', i);
+            i = (end == std::string::npos ? text.size() : end) - 1;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[' || c == '{') {
+            ++flow;
+            deepest = std::max(deepest, flow + lineDepth);
+        } else if ((c == ']' || c == '}') && flow > 0) {
+            --flow;
+        }
+    }
+    return deepest;
+}
+
+// Whether `text` is well-formed UTF-8: class names reach the label map, and
+// from there every report a platform writes.
+bool isUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = lead < 0x80           ? 1
+                           : (lead >> 5) == 0x6  ? 2
+                           : (lead >> 4) == 0xE  ? 3
+                           : (lead >> 3) == 0x1E ? 4
+                                                 : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        unsigned int code = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        const unsigned int smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// onnx_file must name a file inside the model folder: a manifest must not
+// make the detector read whatever file it names elsewhere.
+std::string outsideTheFolder(const std::filesystem::path& directory, const std::filesystem::path& file) {
+    if (file.has_root_name() || file.has_root_directory() ||
+        std::any_of(file.begin(), file.end(), [](const std::filesystem::path& part) { return part == ".."; })) {
+        return "onnx_file must name a file inside the model folder, not '" + file.string() + "'";
+    }
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::canonical(directory, ec);
+    const std::filesystem::path target = std::filesystem::canonical(directory / file, ec);
+    if (ec) {
+        return {};  // missing: the loader names the file it cannot find
+    }
+    const auto [folderEnd, targetEnd] = std::mismatch(folder.begin(), folder.end(), target.begin(), target.end());
+    if (folderEnd != folder.end()) {
+        return "onnx_file '" + file.string() + "' leads out of the model folder (to " + target.string() + ")";
+    }
+    return {};
+}
 
 bool readInt(const cv::FileNode& node, int& value) {
     if (!node.isInt()) {
@@ -74,6 +180,9 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
         std::string name;
         if (!readText(entry, name) || name.empty() || name.find(',') != std::string::npos) {
             return "class names must be non-empty texts without commas";
+        }
+        if (!isUtf8(name)) {
+            return "class names must be UTF-8 text";
         }
         if (!seen.insert(name).second) {
             return "class name '" + name + "' appears twice";
@@ -164,15 +273,34 @@ bool readManifest(const std::filesystem::path& directory, ModelManifest& manifes
     }
     ModelManifest parsed;
     std::string cause;
-    try {
-        cv::FileStorage storage(path.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_YAML);
-        if (!storage.isOpened() || !storage.root().isMap()) {
-            cause = "not a YAML mapping";
-        } else {
-            cause = checkedFields(storage.root(), parsed);
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    std::string text;
+    if (ec || size > kMaxManifestBytes) {
+        cause = "larger than a manifest can be (" + std::to_string(kMaxManifestBytes / 1024) + " KiB)";
+    } else {
+        std::ifstream file(path, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        if (!file.good() && !file.eof()) {
+            cause = "cannot be read";
+        } else if (deepestNesting(text) > kMaxManifestNesting) {
+            cause = "nested deeper than a manifest can be (" + std::to_string(kMaxManifestNesting) + " levels)";
         }
-    } catch (const cv::Exception& e) {
-        cause = "not readable as YAML (" + e.msg + ")";
+    }
+    if (cause.empty()) {
+        try {
+            cv::FileStorage storage(text,
+                                    cv::FileStorage::READ | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
+            if (!storage.isOpened() || !storage.root().isMap()) {
+                cause = "not a YAML mapping";
+            } else {
+                cause = checkedFields(storage.root(), parsed);
+            }
+        } catch (const cv::Exception& e) {
+            cause = "not readable as YAML (" + e.msg + ")";
+        }
+    }
+    if (cause.empty()) {
+        cause = outsideTheFolder(directory, parsed.onnxPath);
     }
     if (!cause.empty()) {
         error = path.string() + ": " + cause;

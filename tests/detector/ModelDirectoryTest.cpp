@@ -18,6 +18,14 @@ std::string manifestWith(const std::string& from, const std::string& to) {
     return text.replace(at, from.size(), to);
 }
 
+std::string repeated(const std::string& part, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) {
+        text += part;
+    }
+    return text;
+}
+
 struct BrokenDirectory {
     const char* name;
     // Writes the broken model into the folder and returns the path to pass.
@@ -146,6 +154,53 @@ const BrokenDirectory brokenDirectories[] = {
      },
      "модель-ヘルメット"},
     {"PathLongerThanTheSystemAllows", [](const fs::path& f) { return f / std::string(5000, 'x'); }, "xxxxxxxx"},
+    // Each would load a working model if the manifest's bounds were not kept.
+    {"ManifestNestedTooDeep",
+     [](const fs::path& f) {
+         return withManifest(f, validManifest + "extra: " + std::string(30000, '[') + std::string(30000, ']') + "\n");
+     },
+     "model.yml"},
+    {"ManifestDashesNestedTooDeep",
+     [](const fs::path& f) { return withManifest(f, validManifest + "extra:\n  " + repeated("- ", 30000) + "1\n"); },
+     "model.yml"},
+    {"ManifestTooLarge",
+     [](const fs::path& f) { return withManifest(f, validManifest + "# " + std::string(70000, 'x') + "\n"); },
+     "model.yml"},
+    {"ClassNameNotUtf8",
+     [](const fs::path& f) {
+         return withManifest(f, manifestWith("\"head\" ]",
+                                             "\"he\xff\xfe"
+                                             "ad\" ]"));
+     },
+     "model.yml"},
+    {"OnnxInTheParentFolder",
+     [](const fs::path& f) {
+         fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx");
+         fs::create_directory(f / "model");
+         writeFile(f / "model" / "model.yml", manifestWith("\"model.onnx\"", "\"../model.onnx\""));
+         return f / "model";
+     },
+     "model.yml"},
+    {"OnnxByAbsolutePath",
+     [](const fs::path& f) {
+         fs::copy_file(testModel("v5_basic") / "model.onnx", f / "model.onnx");
+         fs::create_directory(f / "model");
+         std::string quoted = (f / "model.onnx").generic_string();
+         quoted.insert(quoted.begin(), '"');
+         quoted.push_back('"');
+         writeFile(f / "model" / "model.yml", manifestWith("\"model.onnx\"", quoted));
+         return f / "model";
+     },
+     "model.yml"},
+    {"OnnxLinkOutOfTheFolder",
+     [](const fs::path& f) {
+         fs::copy_file(testModel("v5_basic") / "model.onnx", f / "elsewhere.onnx");
+         fs::create_directory(f / "model");
+         writeFile(f / "model" / "model.yml", validManifest);
+         fs::create_symlink(f / "elsewhere.onnx", f / "model" / "model.onnx");
+         return f / "model";
+     },
+     "model.yml"},
     {"WrongLayout",
      [](const fs::path& f) {
          fs::copy(testModel("v8_basic"), f);
