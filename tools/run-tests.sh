@@ -17,6 +17,7 @@ cmake --preset default -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 cmake --build --preset default
 ctest --preset default || status=1
 [ -f build/mutants/summary.txt ] && { echo; echo "Faulty libraries:"; cat build/mutants/summary.txt; }
+[ -f build/memcheck-skipped.txt ] && { echo; echo "Memory check skipped: $(cat build/memcheck-skipped.txt)"; }
 
 for preset in asan tsan; do
     echo; echo "== $preset =="
