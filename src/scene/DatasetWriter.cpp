@@ -1,6 +1,7 @@
 #include "DatasetWriter.h"
 
 #include "Draw.h"
+#include "OutputError.h"
 #include "Scene.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -44,26 +45,19 @@ bool writeLabels(const std::filesystem::path& file, const std::vector<Label>& la
     return static_cast<bool>(out);
 }
 
-bool prepare(const std::string& dir) {
-    if (dir.empty()) {
-        std::cerr << "--out is required\n";
-        return false;
+void prepare(const std::string& dir) {
+    for (const char* part : {"images", "labels"}) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(dir) / part, ec);
+        if (ec) {
+            throw OutputError("cannot create " + dir + ": " + ec.message());
+        }
     }
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(dir) / "images", ec);
-    std::filesystem::create_directories(std::filesystem::path(dir) / "labels", ec);
-    if (ec) {
-        std::cerr << "cannot create " << dir << ": " << ec.message() << '\n';
-        return false;
-    }
-    return true;
 }
 
 template <typename Render>
-int writeAll(const std::string& outDir, int count, const std::string& ext, Render&& render) {
-    if (!prepare(outDir)) {
-        return 1;
-    }
+void writeAll(const std::string& outDir, int count, const std::string& ext, Render&& render) {
+    prepare(outDir);
     const auto t0 = std::chrono::steady_clock::now();
     const std::filesystem::path root(outDir);
     for (int i = 0; i < count; ++i) {
@@ -72,8 +66,7 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
         if (!cv::imwrite((root / "images" / (name + ext)).string(), r.image,
                          {cv::IMWRITE_JPEG_QUALITY, 92, cv::IMWRITE_PNG_COMPRESSION, 1}) ||
             !writeLabels(root / "labels" / (name + ".txt"), r.labels, r.scale, 2.0, r.image.size())) {
-            std::cerr << "cannot write item " << i << " under " << outDir << '\n';
-            return 1;
+            throw OutputError("cannot write item " + std::to_string(i) + " under " + outDir);
         }
         if ((i + 1) % 1000 == 0) {
             std::cout << (i + 1) << " / " << count << '\n';
@@ -81,7 +74,6 @@ int writeAll(const std::string& outDir, int count, const std::string& ext, Rende
     }
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::cout << "wrote " << count << " images to " << outDir << " in " << s << " s\n";
-    return 0;
 }
 
 SceneParams datasetParams(const DatasetOptions& opt) {
@@ -144,22 +136,22 @@ Rendered renderFarItem(const FarOptions& opt, int index) {
     return r;
 }
 
-int writeDataset(const DatasetOptions& opt) {
-    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i) { return renderDatasetItem(opt, i); });
+void writeDataset(const DatasetOptions& opt) {
+    writeAll(opt.outDir, opt.count, opt.ext, [&](int i) { return renderDatasetItem(opt, i); });
 }
 
-int writeFar(const FarOptions& opt) {
-    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i) { return renderFarItem(opt, i); });
+void writeFar(const FarOptions& opt) {
+    writeAll(opt.outDir, opt.count, opt.ext, [&](int i) { return renderFarItem(opt, i); });
 }
 
-int writeFrames(const FramesOptions& opt) {
+void writeFrames(const FramesOptions& opt) {
     SceneParams params;
     params.canvas = {1920, 1080};
     params.minHead = 36.f;
     params.maxHead = 160.f;
     params.focusMin = 54.f;
     params.focusMax = 120.f;
-    return writeAll(opt.outDir, opt.count, opt.ext, [&](int i) {
+    writeAll(opt.outDir, opt.count, opt.ext, [&](int i) {
         Rng rng(mixSeed(opt.seed, static_cast<std::uint64_t>(i)));
         Rendered r;
         r.scene = randomScene(rng, params);

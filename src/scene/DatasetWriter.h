@@ -50,13 +50,14 @@ struct Rendered {
 Rendered renderDatasetItem(const DatasetOptions& opt, int index);
 Rendered renderFarItem(const FarOptions& opt, int index);
 
-// Returns 0 on success.
-int writeDataset(const DatasetOptions& opt);
-int writeFrames(const FramesOptions& opt);
-int writeFar(const FarOptions& opt);
+// Throw OutputError when the folder cannot be created or an item written.
+void writeDataset(const DatasetOptions& opt);
+void writeFrames(const FramesOptions& opt);
+void writeFar(const FarOptions& opt);
 
 // A contact sheet: rows of crops from dataset items, one row per kind of
 // head, hat, negative and camera, with the label boxes drawn.
-int writeSheet(const DatasetOptions& opt, const std::string& path);
+// Throws OutputError when the PNG cannot be written.
+void writeSheet(const DatasetOptions& opt, const std::string& path);
 
 }  // namespace zor::render

@@ -64,11 +64,11 @@ private:
 
 // Glossy top-half dome lit from the upper left (light = -1) or right (+1).
 void shadedDome(Painter& pt, cv::Point2f base, float ax, float ay, const cv::Scalar& col, float light, bool gloss) {
-    static constexpr double shades[4] = {0.7, 0.86, 1.0, 1.1};
+    static constexpr double kShades[4] = {0.7, 0.86, 1.0, 1.1};
     for (int k = 0; k < 4; ++k) {
         const float s = 1.f - 0.14f * static_cast<float>(k);
         const cv::Point2f c(base.x + light * 0.07f * k * ax, base.y);
-        pt.upperHalf(c, ax * s, ay * s, shade(col, shades[k]));
+        pt.upperHalf(c, ax * s, ay * s, shade(col, kShades[k]));
     }
     if (gloss) {
         pt.fullEllipse({base.x + light * 0.33f * ax, base.y - 0.62f * ay}, 0.13f * ax, 0.09f * ay,
@@ -78,19 +78,19 @@ void shadedDome(Painter& pt, cv::Point2f base, float ax, float ay, const cv::Sca
 
 // A hard hat seen from the side, turned by `angle` degrees (0 = dome up).
 void tiltedHardHat(Painter& pt, cv::Point2f base, float H, const cv::Scalar& col, double angle) {
-    static constexpr double shades[4] = {0.7, 0.86, 1.0, 1.1};
+    static constexpr double kShades[4] = {0.7, 0.86, 1.0, 1.1};
     for (int k = 0; k < 4; ++k) {
         const float s = 1.f - 0.14f * static_cast<float>(k);
-        pt.ellipse(base, 0.5f * H * s, 0.5f * H * s, 180, 360, shade(col, shades[k]), angle);
+        pt.ellipse(base, 0.5f * H * s, 0.5f * H * s, 180, 360, shade(col, kShades[k]), angle);
     }
     pt.fullEllipse(base, 0.6f * H, 0.075f * H, shade(col, 0.82), angle);
 }
 
 void shadedBall(Painter& pt, cv::Point2f c, float r, const cv::Scalar& col) {
-    static constexpr double shades[4] = {0.65, 0.82, 0.97, 1.08};
+    static constexpr double kShades[4] = {0.65, 0.82, 0.97, 1.08};
     for (int k = 0; k < 4; ++k) {
         const float s = 1.f - 0.16f * static_cast<float>(k);
-        pt.fullEllipse({c.x - 0.08f * k * r, c.y - 0.08f * k * r}, r * s, r * s, shade(col, shades[k]));
+        pt.fullEllipse({c.x - 0.08f * k * r, c.y - 0.08f * k * r}, r * s, r * s, shade(col, kShades[k]));
     }
     pt.fullEllipse({c.x - 0.4f * r, c.y - 0.42f * r}, 0.12f * r, 0.1f * r, mix(col, {255, 255, 255}, 0.5));
 }
@@ -122,9 +122,9 @@ cv::Scalar randomGrey(Rng& rng, double lo, double hi) {
 }
 
 void drawScaffold(Painter& pt, Rng& rng, float x0, float y0, float x1, float y1, float unit) {
-    static constexpr double paints[5][3] = {
+    static constexpr double kPaints[5][3] = {
         {165, 165, 170}, {0, 190, 235}, {10, 110, 230}, {180, 100, 30}, {120, 120, 125}};
-    const auto& pc = rng.pick(paints);
+    const auto& pc = rng.pick(kPaints);
     const cv::Scalar col(pc[0], pc[1], pc[2]);
     const float t = std::max(1.f, unit * rng.uniformF(0.06, 0.16));
     const float sx = unit * rng.uniformF(1.5, 4.0), sy = unit * rng.uniformF(1.2, 3.0);
@@ -222,18 +222,18 @@ void drawBackground(cv::Mat& img, Rng& rng, float unit, bool plain, double horiz
     const bool noSky = rng.chance(0.2);
     const double frac = rng.uniform(0.05, 0.65);
     const int horizon = horizonFrac >= 0 ? static_cast<int>(H * horizonFrac) : noSky ? 0 : static_cast<int>(H * frac);
-    static constexpr double skies[4][2][3] = {
+    static constexpr double kSkies[4][2][3] = {
         {{200, 150, 90}, {235, 215, 190}},
         {{185, 185, 180}, {220, 220, 218}},
         {{150, 120, 110}, {150, 190, 235}},
         {{215, 175, 120}, {240, 230, 215}},
     };
-    const auto& sk = rng.pick(skies);
+    const auto& sk = rng.pick(kSkies);
     const double skyGain = rng.uniform(0.85, 1.1);
     verticalGradient(img, 0, horizon, cv::Scalar(sk[0][0], sk[0][1], sk[0][2]) * skyGain,
                      cv::Scalar(sk[1][0], sk[1][1], sk[1][2]) * skyGain);
-    static constexpr double grounds[4][3] = {{60, 90, 120}, {140, 140, 135}, {95, 110, 120}, {70, 75, 80}};
-    const auto& gc = rng.pick(grounds);
+    static constexpr double kGrounds[4][3] = {{60, 90, 120}, {140, 140, 135}, {95, 110, 120}, {70, 75, 80}};
+    const auto& gc = rng.pick(kGrounds);
     const cv::Scalar ground = cv::Scalar(gc[0], gc[1], gc[2]) * rng.uniform(0.8, 1.25);
     verticalGradient(img, horizon, img.rows, shade(ground, rng.uniform(0.8, 1.1)),
                      shade(ground, rng.uniform(0.9, 1.2)));

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <numbers>
 #include <random>
 
 namespace zor::render {
@@ -24,11 +23,6 @@ public:
     bool chance(double p) { return uniform() < p; }
     // Log-uniform: sizes spread evenly over octaves.
     double logUniform(double lo, double hi) { return lo * std::exp(uniform() * std::log(hi / lo)); }
-    double normal(double mean, double sd) {
-        const double u1 = 1.0 - uniform();
-        const double u2 = uniform();
-        return mean + sd * std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
-    }
     template <typename T, std::size_t N>
     const T& pick(const T (&items)[N]) {
         return items[static_cast<std::size_t>(uniformInt(0, static_cast<int>(N) - 1))];

@@ -88,14 +88,14 @@ bool clearOfHeads(const Scene& s, const cv::Rect2f& area) {
 template <typename HeadSize>
 void addWideClutter(Rng& rng, Scene& s, const SceneParams& params, HeadSize&& headSize) {
     const float W = static_cast<float>(params.canvas.width), Hc = static_cast<float>(params.canvas.height);
-    static constexpr ClutterKind kinds[14] = {
+    static constexpr ClutterKind kKinds[14] = {
         ClutterKind::Cone,   ClutterKind::Cone,  ClutterKind::Ball,     ClutterKind::Dome,       ClutterKind::Disc,
         ClutterKind::Barrel, ClutterKind::Crate, ClutterKind::Bucket,   ClutterKind::Sign,       ClutterKind::Reel,
         ClutterKind::Seats,  ClutterKind::Ball,  ClutterKind::PostLamp, ClutterKind::HangingVest};
     const int nClutter = rng.chance(0.1) ? 0 : rng.uniformInt(2, params.farLayout ? 24 : 10);
     for (int tries = 0; tries < nClutter * 10 && static_cast<int>(s.clutter.size()) < nClutter; ++tries) {
         Clutter c;
-        c.kind = rng.pick(kinds);
+        c.kind = rng.pick(kKinds);
         c.size = headSize() * rng.uniformF(0.7, 2.0);
         c.pos = {rng.uniformF(0, W), rng.uniformF(0, Hc)};
         c.aspect = rng.uniformF(0.55, 1.0);
@@ -133,10 +133,10 @@ void addWideClutter(Rng& rng, Scene& s, const SceneParams& params, HeadSize&& he
         if (!rng.chance(0.35)) {
             continue;
         }
-        static constexpr ClutterKind round[4] = {ClutterKind::Ball, ClutterKind::Dome, ClutterKind::Disc,
-                                                 ClutterKind::PostLamp};
+        static constexpr ClutterKind kRound[4] = {ClutterKind::Ball, ClutterKind::Dome, ClutterKind::Disc,
+                                                  ClutterKind::PostLamp};
         Clutter c;
-        c.kind = rng.pick(round);
+        c.kind = rng.pick(kRound);
         c.size = p.headH * rng.uniformF(0.8, 1.4);
         const float side = rng.chance(0.5) ? -1.f : 1.f;
         c.pos = {p.head.x + side * p.headH * rng.uniformF(1.8, 4.5), p.head.y + p.headH * rng.uniformF(-0.4, 0.4)};
@@ -152,19 +152,19 @@ void addWideClutter(Rng& rng, Scene& s, const SceneParams& params, HeadSize&& he
 }  // namespace
 
 cv::Scalar helmetColour(Rng& rng) {
-    static constexpr double base[5][3] = {
+    static constexpr double kBase[5][3] = {
         {0, 200, 245},    // yellow
         {236, 236, 232},  // white
         {10, 120, 245},   // orange
         {35, 35, 200},    // red
         {190, 100, 25},   // blue
     };
-    const auto& b = base[rng.uniformInt(0, 4)];
+    const auto& b = kBase[rng.uniformInt(0, 4)];
     return jitter(rng, {b[0], b[1], b[2]}, 14, 0.85, 1.08);
 }
 
 cv::Scalar nonHelmetColour(Rng& rng) {
-    static constexpr double base[10][3] = {
+    static constexpr double kBase[10][3] = {
         {28, 28, 30},     // black
         {40, 62, 100},    // brown
         {45, 115, 40},    // green
@@ -176,7 +176,7 @@ cv::Scalar nonHelmetColour(Rng& rng) {
         {85, 40, 25},     // navy
         {110, 150, 170},  // khaki
     };
-    const auto& b = base[rng.uniformInt(0, 9)];
+    const auto& b = kBase[rng.uniformInt(0, 9)];
     return jitter(rng, {b[0], b[1], b[2]}, 12, 0.85, 1.12);
 }
 
@@ -193,11 +193,11 @@ cv::Scalar skinColour(Rng& rng) {
 }
 
 Person randomPerson(Rng& rng, cv::Point2f head, float headH, bool hardHat) {
-    static constexpr double hairs[6][3] = {{20, 20, 25},   {30, 45, 70},    {40, 70, 110},
-                                           {90, 165, 205}, {150, 150, 150}, {35, 60, 130}};
-    static constexpr double trousers[6][3] = {{70, 40, 25}, {60, 60, 60}, {110, 150, 170},
-                                              {25, 25, 25}, {40, 60, 90}, {130, 90, 50}};
-    static constexpr double vests[3][3] = {{40, 240, 210}, {0, 225, 240}, {0, 120, 255}};
+    static constexpr double kHairs[6][3] = {{20, 20, 25},   {30, 45, 70},    {40, 70, 110},
+                                            {90, 165, 205}, {150, 150, 150}, {35, 60, 130}};
+    static constexpr double kTrousers[6][3] = {{70, 40, 25}, {60, 60, 60}, {110, 150, 170},
+                                               {25, 25, 25}, {40, 60, 90}, {130, 90, 50}};
+    static constexpr double kVests[3][3] = {{40, 240, 210}, {0, 225, 240}, {0, 120, 255}};
     Person p;
     p.head = head;
     p.headH = headH;
@@ -210,14 +210,14 @@ Person randomPerson(Rng& rng, cv::Point2f head, float headH, bool hardHat) {
         p.headwear = h < 0.5 ? Headwear::Hair : h < 0.6 ? Headwear::Bald : h < 0.8 ? Headwear::Cap : Headwear::Beanie;
     }
     p.skin = skinColour(rng);
-    const auto& hc = rng.pick(hairs);
+    const auto& hc = rng.pick(kHairs);
     p.hair = jitter(rng, {hc[0], hc[1], hc[2]}, 10, 0.85, 1.15);
     p.hat = hardHat ? helmetColour(rng) : nonHelmetColour(rng);
     p.shirt = anyColour(rng);
-    const auto& tc = rng.pick(trousers);
+    const auto& tc = rng.pick(kTrousers);
     p.trousers = jitter(rng, {tc[0], tc[1], tc[2]}, 10, 0.8, 1.15);
     p.hasVest = rng.chance(0.6);
-    const auto& vc = rng.pick(vests);
+    const auto& vc = rng.pick(kVests);
     p.vest = jitter(rng, {vc[0], vc[1], vc[2]}, 12, 0.85, 1.05);
     p.chinStrap = hardHat && rng.chance(0.15);
     p.hatRidge = rng.chance(0.7);
@@ -248,8 +248,8 @@ void widenPerson(Rng& rng, Person& p, bool hardHat) {
         if (rng.chance(0.55)) {
             p.hat = toneColour(rng, p.hatTone);
         } else if (p.headwear == Headwear::SunHat && rng.chance(0.5)) {
-            static constexpr double straw[3][3] = {{120, 190, 215}, {150, 205, 225}, {90, 150, 180}};
-            const auto& sc = rng.pick(straw);
+            static constexpr double kStraw[3][3] = {{120, 190, 215}, {150, 205, 225}, {90, 150, 180}};
+            const auto& sc = rng.pick(kStraw);
             p.hat = jitter(rng, {sc[0], sc[1], sc[2]}, 10, 0.9, 1.1);
         } else {
             p.hat = nonHelmetColour(rng);
@@ -263,12 +263,12 @@ void widenPerson(Rng& rng, Person& p, bool hardHat) {
         }
     }
     // Hi-vis shirts and vests in red, orange, yellow and lime.
-    static constexpr double hiVis[4][3] = {{30, 40, 215}, {0, 120, 255}, {0, 225, 240}, {40, 240, 210}};
+    static constexpr double kHiVis[4][3] = {{30, 40, 215}, {0, 120, 255}, {0, 225, 240}, {40, 240, 210}};
     if (rng.chance(0.3)) {
-        const auto& hc = rng.pick(hiVis);
+        const auto& hc = rng.pick(kHiVis);
         p.shirt = jitter(rng, {hc[0], hc[1], hc[2]}, 12, 0.85, 1.05);
     }
-    const auto& vc = rng.pick(hiVis);
+    const auto& vc = rng.pick(kHiVis);
     p.vest = jitter(rng, {vc[0], vc[1], vc[2]}, 12, 0.85, 1.05);
     p.hasVest = rng.chance(0.6);
 }

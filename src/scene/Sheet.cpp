@@ -1,5 +1,6 @@
 #include "DatasetWriter.h"
 #include "Draw.h"
+#include "OutputError.h"
 #include "Scene.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -85,7 +86,7 @@ cv::Mat tileOf(const Rendered& r, const cv::Rect2f& canvasBox, double margin) {
 
 }  // namespace
 
-int writeSheet(const DatasetOptions& opt, const std::string& path) {
+void writeSheet(const DatasetOptions& opt, const std::string& path) {
     auto facing = [](Facing f) { return [f](const Person& p) { return p.facing == f; }; };
     auto wears = [](Headwear h) { return [h](const Person& p) { return p.headwear == h; }; };
     std::vector<Row> rows;
@@ -139,11 +140,9 @@ int writeSheet(const DatasetOptions& opt, const std::string& path) {
         }
     }
     if (!cv::imwrite(path, sheet)) {
-        std::cerr << "cannot write " << path << '\n';
-        return 1;
+        throw OutputError("cannot write " + path);
     }
     std::cout << "wrote " << path << '\n';
-    return 0;
 }
 
 }  // namespace zor::render

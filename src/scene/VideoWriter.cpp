@@ -1,6 +1,7 @@
 #include "VideoWriter.h"
 
 #include "Draw.h"
+#include "OutputError.h"
 #include "Scene.h"
 
 #include <opencv2/videoio.hpp>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
 #include <utility>
 
 namespace zor::render {
@@ -116,11 +118,7 @@ int countFrames(const std::string& path, int api) {
 
 }  // namespace
 
-int writeVideo(const VideoOptions& opt) {
-    if (opt.path.empty() || opt.frames < 1) {
-        std::cerr << "--out and a positive --frames are required\n";
-        return 1;
-    }
+void writeVideo(const VideoOptions& opt) {
     const auto t0 = std::chrono::steady_clock::now();
     Rng rng(mixSeed(opt.seed, 0));
     const cv::Mat bg = makeBackground(rng);
@@ -135,8 +133,9 @@ int writeVideo(const VideoOptions& opt) {
 
     for (const auto& p :
          {std::filesystem::path(opt.path), std::filesystem::path(opt.mp4), std::filesystem::path(opt.labels)}) {
-        if (!p.empty() && p.has_parent_path()) {
-            std::filesystem::create_directories(p.parent_path());
+        std::error_code ec;
+        if (!p.empty() && p.has_parent_path() && !std::filesystem::create_directories(p.parent_path(), ec) && ec) {
+            throw OutputError("cannot create " + p.parent_path().string() + ": " + ec.message());
         }
     }
 
@@ -152,8 +151,7 @@ int writeVideo(const VideoOptions& opt) {
         avi.set(cv::VIDEOWRITER_PROP_QUALITY, opt.quality);
     }
     if (!avi.isOpened()) {
-        std::cerr << "cannot open MJPEG writer for " << part << '\n';
-        return 1;
+        throw OutputError("cannot open MJPEG writer for " + part);
     }
     cv::VideoWriter mp4;
     if (!opt.mp4.empty()) {
@@ -166,8 +164,7 @@ int writeVideo(const VideoOptions& opt) {
     if (!opt.labels.empty()) {
         labels.open(opt.labels);
         if (!labels) {
-            std::cerr << "cannot write " << opt.labels << '\n';
-            return 1;
+            throw OutputError("cannot write " + opt.labels);
         }
         labels << "# frame class cx cy w h (1920x1080 pixels; class 0 helmet, 1 head)\n";
     }
@@ -201,8 +198,7 @@ int writeVideo(const VideoOptions& opt) {
     std::error_code renameError;
     std::filesystem::rename(part, opt.path, renameError);
     if (renameError) {
-        std::cerr << "cannot rename " << part << " to " << opt.path << ": " << renameError.message() << '\n';
-        return 1;
+        throw std::runtime_error("cannot rename " + part + " to " + opt.path + ": " + renameError.message());
     }
     const double genS = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
@@ -217,12 +213,10 @@ int writeVideo(const VideoOptions& opt) {
         const int read = countFrames(opt.path, api);
         std::cout << "read back " << read << " frames with " << name << '\n';
         if (read != opt.frames) {
-            std::cerr << "read back " << read << " of " << opt.frames << " frames from " << opt.path << " with " << name
-                      << '\n';
-            return 1;
+            throw std::runtime_error("read back " + std::to_string(read) + " of " + std::to_string(opt.frames) +
+                                     " frames from " + opt.path + " with " + name);
         }
     }
-    return 0;
 }
 
 }  // namespace zor::render

@@ -16,7 +16,8 @@ struct VideoOptions {
     int quality = 50;  // JPEG quality of the AVI
 };
 
-// Returns 0 on success.
-int writeVideo(const VideoOptions& opt);
+// Throws OutputError when an output cannot be created, std::runtime_error
+// when the AVI does not read back with every frame.
+void writeVideo(const VideoOptions& opt);
 
 }  // namespace zor::render

@@ -13,7 +13,8 @@ struct LabelledBox {
     cv::Rect2d box;
 };
 
-struct Detection {
+// A box a detector predicted, with its confidence, as the scoring sees it.
+struct PredictedBox {
     std::string className;
     float confidence = 0.0f;
     cv::Rect2d box;

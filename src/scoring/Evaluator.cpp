@@ -16,7 +16,7 @@ double cocoIouThreshold(int index) {
 
 Evaluator::Evaluator(EvalSettings settings) : settings_(std::move(settings)), classes_(settings_.classNames.size()) {}
 
-void Evaluator::addImage(const std::vector<LabelledBox>& truths, const std::vector<Detection>& detections) {
+void Evaluator::addImage(const std::vector<LabelledBox>& truths, const std::vector<PredictedBox>& detections) {
     ++images_;
     for (std::size_t c = 0; c < settings_.classNames.size(); ++c) {
         const std::string& name = settings_.classNames[c];
@@ -26,8 +26,8 @@ void Evaluator::addImage(const std::vector<LabelledBox>& truths, const std::vect
                 classTruths.push_back(truth.box);
             }
         }
-        std::vector<Detection> classDetections;
-        for (const Detection& detection : detections) {
+        std::vector<PredictedBox> classDetections;
+        for (const PredictedBox& detection : detections) {
             if (detection.className == name) {
                 classDetections.push_back(detection);
             }
@@ -42,15 +42,15 @@ void Evaluator::addImage(const std::vector<LabelledBox>& truths, const std::vect
             ++perClass.imagesWithoutGroundTruth;
             perClass.falsePositivesWithoutGroundTruth += std::count_if(
                 classDetections.begin(), classDetections.end(),
-                [&](const Detection& detection) { return detection.confidence >= settings_.operatingThreshold; });
+                [&](const PredictedBox& detection) { return detection.confidence >= settings_.operatingThreshold; });
         }
         const std::size_t first = perClass.scored.size();
-        for (const Detection& detection : classDetections) {
+        for (const PredictedBox& detection : classDetections) {
             Scored scored;
             scored.confidence = detection.confidence;
             perClass.scored.push_back(scored);
         }
-        for (int t = 0; t < cocoIouCount; ++t) {
+        for (int t = 0; t < kCocoIouCount; ++t) {
             const std::vector<int> matches = matchDetections(classDetections, classTruths, cocoIouThreshold(t));
             for (std::size_t d = 0; d < matches.size(); ++d) {
                 perClass.scored[first + d].matchedAt[static_cast<std::size_t>(t)] = matches[d] >= 0;
@@ -96,7 +96,7 @@ std::vector<ClassFigures> Evaluator::figures() const {
         figures.groundTruth = perClass.groundTruth;
         figures.detections = static_cast<long>(ranked.size());
         std::vector<RankedDetection> atIou(ranked.size());
-        for (int t = 0; t < cocoIouCount; ++t) {
+        for (int t = 0; t < kCocoIouCount; ++t) {
             for (std::size_t i = 0; i < ranked.size(); ++i) {
                 atIou[i] = {ranked[i].confidence, ranked[i].matchedAt[static_cast<std::size_t>(t)]};
             }
@@ -130,8 +130,8 @@ std::vector<ClassFigures> Evaluator::figures() const {
                                       static_cast<double>(perClass.groundTruthMinHeight);
         }
         figures.ap50to95 = perClass.groundTruth > 0
-                               ? std::accumulate(figures.apAtIou.begin(), figures.apAtIou.end(), 0.0) / cocoIouCount
-                               : undefined;
+                               ? std::accumulate(figures.apAtIou.begin(), figures.apAtIou.end(), 0.0) / kCocoIouCount
+                               : kUndefined;
 
         for (const Scored& scored : ranked) {
             if (scored.confidence >= settings_.operatingThreshold) {
@@ -165,7 +165,7 @@ double meanOfDefined(const std::vector<ClassFigures>& figures, double ClassFigur
             ++count;
         }
     }
-    return count > 0 ? sum / count : undefined;
+    return count > 0 ? sum / count : kUndefined;
 }
 
 }  // namespace zor::eval

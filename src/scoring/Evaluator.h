@@ -14,10 +14,10 @@
 
 namespace zor::eval {
 
-constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
+constexpr double kUndefined = std::numeric_limits<double>::quiet_NaN();
 
 // COCO's IoU thresholds 0.50, 0.55, ..., 0.95.
-constexpr int cocoIouCount = 10;
+constexpr int kCocoIouCount = 10;
 double cocoIouThreshold(int index);
 
 struct EvalSettings {
@@ -33,7 +33,7 @@ struct EvalSettings {
 // box of another size; the rest are ranked as usual.
 struct SizeFigures {
     long groundTruth = 0;
-    double ap50 = undefined;  // undefined without ground truth of the size
+    double ap50 = kUndefined;  // undefined without ground truth of the size
 };
 
 struct ClassFigures {
@@ -41,17 +41,17 @@ struct ClassFigures {
     long groundTruth = 0;
     long detections = 0;             // all the detector returned
     long detectionsAtThreshold = 0;  // confidence >= the operating threshold
-    double ap50 = undefined;         // COCO 101-point AP at IoU 0.5; undefined without ground truth
-    double ap50to95 = undefined;     // mean of apAtIou
-    std::array<double, cocoIouCount> apAtIou{};
+    double ap50 = kUndefined;        // COCO 101-point AP at IoU 0.5; undefined without ground truth
+    double ap50to95 = kUndefined;    // mean of apAtIou
+    std::array<double, kCocoIouCount> apAtIou{};
     // At the operating threshold and countIou.
     long truePositives = 0;
     long falsePositives = 0;
     long falseNegatives = 0;
-    double precision = undefined;  // undefined without detections
-    double recall = undefined;     // undefined without ground truth
-    double f1 = undefined;         // 2TP / (2TP + FP + FN); undefined with neither
-    std::vector<PrPoint> curve;    // at IoU 0.5, one point per detection in rank order
+    double precision = kUndefined;  // undefined without detections
+    double recall = kUndefined;     // undefined without ground truth
+    double f1 = kUndefined;         // 2TP / (2TP + FP + FN); undefined with neither
+    std::vector<PrPoint> curve;     // at IoU 0.5, one point per detection in rank order
 
     // Indexed by ObjectSize.
     std::array<SizeFigures, kObjectSizeCount> bySize{};
@@ -59,11 +59,11 @@ struct ClassFigures {
     // the operating threshold on them (every one false).
     long imagesWithoutGroundTruth = 0;
     long falsePositivesWithoutGroundTruth = 0;
-    double falsePositivesPerImageWithoutGroundTruth = undefined;  // undefined without such images
+    double falsePositivesPerImageWithoutGroundTruth = kUndefined;  // undefined without such images
     // Recall at the operating threshold and countIou over the truths at least
     // EvalSettings::minHeight tall (the usual matching, counted on those truths).
     long groundTruthMinHeight = 0;
-    double recallMinHeight = undefined;
+    double recallMinHeight = kUndefined;
 };
 
 class Evaluator {
@@ -72,7 +72,7 @@ public:
 
     // One image (or frame), in dataset order. Boxes and detections of classes
     // outside the label map are left out.
-    void addImage(const std::vector<LabelledBox>& truths, const std::vector<Detection>& detections);
+    void addImage(const std::vector<LabelledBox>& truths, const std::vector<PredictedBox>& detections);
 
     long images() const { return images_; }
     const EvalSettings& settings() const { return settings_; }
@@ -85,7 +85,7 @@ private:
     enum class SizeOutcome : unsigned char { falsePositive, truePositive, ignored };
     struct Scored {
         float confidence = 0.0f;
-        std::array<bool, cocoIouCount> matchedAt{};
+        std::array<bool, kCocoIouCount> matchedAt{};
         bool matchedForCounts = false;
         std::array<SizeOutcome, kObjectSizeCount> bySize{};  // at IoU 0.5
     };

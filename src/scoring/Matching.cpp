@@ -5,12 +5,12 @@
 
 namespace zor::eval {
 
-std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
+std::vector<int> matchDetections(const std::vector<PredictedBox>& detections, const std::vector<cv::Rect2d>& truths,
                                  double iouThreshold) {
     return matchDetections(detections, truths, iouThreshold, {});
 }
 
-std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
+std::vector<int> matchDetections(const std::vector<PredictedBox>& detections, const std::vector<cv::Rect2d>& truths,
                                  double iouThreshold, const std::vector<bool>& ignored) {
     std::vector<std::size_t> order(detections.size());
     std::iota(order.begin(), order.end(), std::size_t{0});

@@ -11,13 +11,13 @@ namespace zor::eval {
 // each takes the unmatched box with the highest IoU >= `iouThreshold` (ties:
 // the first such box). Returns, per detection in the given order, the index
 // of its box in `truths`, or -1 for a false positive.
-std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
+std::vector<int> matchDetections(const std::vector<PredictedBox>& detections, const std::vector<cv::Rect2d>& truths,
                                  double iouThreshold);
 
 // The same with truths that are ignored (COCO's area ranges): a detection
 // takes a truth that is not ignored if it can, and only then an ignored one
 // (which it then uses up). An empty `ignored` ignores none.
-std::vector<int> matchDetections(const std::vector<Detection>& detections, const std::vector<cv::Rect2d>& truths,
+std::vector<int> matchDetections(const std::vector<PredictedBox>& detections, const std::vector<cv::Rect2d>& truths,
                                  double iouThreshold, const std::vector<bool>& ignored);
 
 }  // namespace zor::eval

@@ -7,10 +7,10 @@ namespace zor::eval {
 
 std::vector<std::string_view> wordsOf(std::string_view line) {
     std::vector<std::string_view> words;
-    constexpr std::string_view space = " \t\r\n\v\f";
-    for (std::size_t start = line.find_first_not_of(space); start != std::string_view::npos;
-         start = line.find_first_not_of(space, start)) {
-        const std::size_t end = line.find_first_of(space, start);
+    constexpr std::string_view kSpace = " \t\r\n\v\f";
+    for (std::size_t start = line.find_first_not_of(kSpace); start != std::string_view::npos;
+         start = line.find_first_not_of(kSpace, start)) {
+        const std::size_t end = line.find_first_of(kSpace, start);
         words.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
         start = end;
     }

@@ -57,6 +57,16 @@ Arguments Arguments::parse(int argc, const char* const* argv, const OptionTable&
     return arguments;
 }
 
+std::optional<Arguments> parseCommandLine(int argc, const char* const* argv, const OptionTable& table,
+                                          std::string_view usage, std::ostream& out) {
+    Arguments arguments = Arguments::parse(argc, argv, table);
+    if (arguments.helpRequested()) {
+        out << usage;
+        return std::nullopt;
+    }
+    return arguments;
+}
+
 std::string Arguments::text(std::string_view name, const std::string& fallback) const {
     const auto found = values_.find(std::string(name));
     return found == values_.end() ? fallback : found->second;

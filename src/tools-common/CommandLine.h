@@ -9,6 +9,7 @@
 #include <charconv>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -43,6 +44,12 @@ private:
     std::map<std::string, std::string> values_;
     std::vector<std::string> positional_;
 };
+
+// The command line of a tool read against `table`: nothing after printing
+// `usage` to `out` for --help; throws UserError for anything the table does
+// not allow.
+std::optional<Arguments> parseCommandLine(int argc, const char* const* argv, const OptionTable& table,
+                                          std::string_view usage, std::ostream& out);
 
 // The whole of `text` as a number; nothing for anything else.
 template <typename Number>

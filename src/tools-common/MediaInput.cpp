@@ -61,12 +61,12 @@ bool VideoReader::read(cv::Mat& frame) {
 }
 
 bool isImageFile(const fs::path& path) {
-    static constexpr std::array<std::string_view, 11> extensions{".png",  ".jpg", ".jpeg", ".bmp", ".tif", ".tiff",
-                                                                 ".webp", ".ppm", ".pgm",  ".pnm", ".jp2"};
+    static constexpr std::array<std::string_view, 11> kExtensions{".png",  ".jpg", ".jpeg", ".bmp", ".tif", ".tiff",
+                                                                  ".webp", ".ppm", ".pgm",  ".pnm", ".jp2"};
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return std::find(extensions.begin(), extensions.end(), extension) != extensions.end();
+    return std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
 }
 
 std::vector<fs::path> listImages(const fs::path& folder) {

@@ -379,15 +379,4 @@ long residentKilobytes() {
     return static_cast<long>(tools::currentResidentMegabytes() * 1024.0);
 }
 
-double percentile(std::vector<double> values, double q) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const double rank = q * static_cast<double>(values.size() - 1);
-    const auto below = static_cast<std::size_t>(std::floor(rank));
-    const std::size_t above = std::min(values.size() - 1, below + 1);
-    return values[below] + (values[above] - values[below]) * (rank - static_cast<double>(below));
-}
-
 }  // namespace zor::cert

@@ -125,8 +125,4 @@ std::string describe(const CustomObject& object);
 // Resident set size of this process in kilobytes; -1 where unknown.
 long residentKilobytes();
 
-// The value at fraction q (0..1) of the sorted values, interpolating between
-// the nearest ranks.
-double percentile(std::vector<double> values, double q);
-
 }  // namespace zor::cert

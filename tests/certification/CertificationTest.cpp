@@ -4,6 +4,7 @@
 // resources. Reaches the library only through IZORCustomClass.
 #include "CertificationSupport.h"
 #include "EvalCore.h"
+#include "Statistics.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
@@ -294,14 +295,14 @@ void expectOverlap(Detector& detector, const cv::Mat& frame, int threads) {
     cv::resize(frame, small, cv::Size(320, 180));
     // Rounds until every other thread has finished a call inside thread 0's:
     // a busy machine can delay any one of them.
-    constexpr int mostRounds = 20;
-    constexpr auto headStart = std::chrono::milliseconds(1);
+    constexpr int kMostRounds = 20;
+    constexpr auto kHeadStart = std::chrono::milliseconds(1);
     std::vector<int> inside(static_cast<std::size_t>(threads), 0);
     const auto allInside = [&] {
         return std::all_of(inside.begin() + 1, inside.end(), [](int count) { return count > 0; });
     };
     int round = 0;
-    for (; round < mostRounds && !allInside(); ++round) {
+    for (; round < kMostRounds && !allInside(); ++round) {
         std::vector<std::vector<ShortCall>> calls(static_cast<std::size_t>(threads));
         std::atomic<bool> longDone{false};
         std::atomic<Clock::rep> longStart{0};
@@ -330,7 +331,7 @@ void expectOverlap(Detector& detector, const cv::Mat& frame, int threads) {
                 while (longStart == 0) {
                     std::this_thread::yield();
                 }
-                std::this_thread::sleep_until(Clock::time_point(Clock::duration(longStart.load())) + headStart);
+                std::this_thread::sleep_until(Clock::time_point(Clock::duration(longStart.load())) + kHeadStart);
                 while (!longDone) {
                     ShortCall call;
                     call.longCpuAtStart = cpuSeconds(longClock);
@@ -375,7 +376,7 @@ TEST(CertifiedConcurrency, EachThreadGetsExactlyTheSerialResults) {
     Detector detector;
     ASSERT_TRUE(detector.load(kOperatingThreshold));
     const std::vector<Results> serial = runAll(detector, frames, "certification");
-    constexpr int rounds = 4;
+    constexpr int kRounds = 4;
     for (const int threads : {2, 4}) {
         std::vector<std::string> problems(static_cast<std::size_t>(threads));
         std::latch start(threads);
@@ -384,7 +385,7 @@ TEST(CertifiedConcurrency, EachThreadGetsExactlyTheSerialResults) {
             workers.emplace_back([&, t] {
                 const std::string camera = "cert_thread_" + std::to_string(t);
                 start.arrive_and_wait();
-                for (std::size_t call = 0; call < rounds * frames.size(); ++call) {
+                for (std::size_t call = 0; call < kRounds * frames.size(); ++call) {
                     // Each thread starts at its own frame.
                     const std::size_t index = (call + static_cast<std::size_t>(t)) % frames.size();
                     Results results;
@@ -418,8 +419,8 @@ TEST(CertifiedConcurrency, EachThreadGetsExactlyTheSerialResults) {
 // Scored by class id (the label map's name); a library's className is
 // ClassNameMatchesTheLabelMap's concern. An id outside the map falls back to
 // the name.
-std::vector<zor::eval::Detection> toDetections(const Results& objects, const std::vector<std::string>& labels) {
-    std::vector<zor::eval::Detection> detections;
+std::vector<zor::eval::PredictedBox> toDetections(const Results& objects, const std::vector<std::string>& labels) {
+    std::vector<zor::eval::PredictedBox> detections;
     for (const CustomObject& object : objects) {
         const bool indexed = object.classId >= 0 && static_cast<std::size_t>(object.classId) < labels.size();
         detections.push_back({indexed ? labels[static_cast<std::size_t>(object.classId)] : object.className,
@@ -540,7 +541,7 @@ TEST(CertifiedLifeCycle, SecondInitializeReplacesTheModel) {
     }
     std::vector<float> candidates = {0.5f, 0.8f, 0.9f, 0.95f, 0.98f, 0.99f};
     if (!confidences.empty()) {
-        candidates.insert(candidates.begin(), static_cast<float>(percentile(confidences, 0.5)));
+        candidates.insert(candidates.begin(), static_cast<float>(tools::percentile(confidences, 50.0)));
     }
     float high = 0.0f;
     for (const float candidate : candidates) {
@@ -715,8 +716,8 @@ TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
     for (const FrameResult& frame : video.frames) {
         times.push_back(frame.milliseconds);
     }
-    const double p50 = percentile(times, 0.50);
-    const double p99 = percentile(times, 0.99);
+    const double p50 = tools::percentile(times, 50.0);
+    const double p99 = tools::percentile(times, 99.0);
     const double most = *std::max_element(times.begin(), times.end());
     ::testing::Test::RecordProperty("frames", static_cast<int>(times.size()));
     ::testing::Test::RecordProperty("p50_ms", std::to_string(p50));

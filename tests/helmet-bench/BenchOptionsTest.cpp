@@ -1,7 +1,10 @@
 #include "BenchOptions.h"
+#include "ToolExit.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,9 +17,10 @@ zor::bench::BenchOptions defaults() {
     return options;
 }
 
-zor::bench::CommandLine parse(std::vector<const char*> args) {
+std::optional<zor::bench::BenchOptions> parse(std::vector<const char*> args) {
     args.insert(args.begin(), "helmet-bench");
-    return zor::bench::parseCommandLine(static_cast<int>(args.size()), args.data(), defaults());
+    std::ostringstream usage;
+    return zor::bench::parseOptions(static_cast<int>(args.size()), args.data(), defaults(), usage);
 }
 
 TEST(FrameSize, ReadsWidthByHeight) {
@@ -28,23 +32,22 @@ TEST(FrameSize, ReadsWidthByHeight) {
 }
 
 TEST(CommandLine, AcceptsSpaceAndEqualsForms) {
-    const zor::bench::CommandLine line =
+    const std::optional<zor::bench::BenchOptions> options =
         parse({"--model", "/m", "--synthetic=640x480", "--frames", "10", "--cameras=3", "--warmup", "0", "--threshold",
                "0.25", "--optimize", "--json", "/tmp/out.json", "--opencv-threads", "1"});
-    ASSERT_EQ(line.error, "");
-    EXPECT_FALSE(line.helpRequested);
-    EXPECT_EQ(line.options.modelDirectory, "/m");
-    EXPECT_EQ(line.options.synthetic, cv::Size(640, 480));
-    EXPECT_EQ(line.options.framesPerCamera, 10);
-    EXPECT_EQ(line.options.cameras, 3);
-    EXPECT_EQ(line.options.warmupPerCamera, 0);
-    EXPECT_FLOAT_EQ(line.options.threshold, 0.25f);
-    EXPECT_TRUE(line.options.optimize);
-    EXPECT_EQ(line.options.jsonPath, "/tmp/out.json");
-    EXPECT_EQ(line.options.opencvThreads, 1);
+    ASSERT_TRUE(options.has_value());
+    EXPECT_EQ(options->modelDirectory, "/m");
+    EXPECT_EQ(options->synthetic, cv::Size(640, 480));
+    EXPECT_EQ(options->framesPerCamera, 10);
+    EXPECT_EQ(options->cameras, 3);
+    EXPECT_EQ(options->warmupPerCamera, 0);
+    EXPECT_FLOAT_EQ(options->threshold, 0.25f);
+    EXPECT_TRUE(options->optimize);
+    EXPECT_EQ(options->jsonPath, "/tmp/out.json");
+    EXPECT_EQ(options->opencvThreads, 1);
 
-    EXPECT_TRUE(parse({"--help"}).helpRequested);
-    EXPECT_TRUE(parse({"-h"}).helpRequested);
+    EXPECT_FALSE(parse({"--help"}).has_value());
+    EXPECT_FALSE(parse({"-h"}).has_value());
 }
 
 TEST(CommandLine, RejectsUnusableArguments) {
@@ -71,9 +74,7 @@ TEST(CommandLine, RejectsUnusableArguments) {
         for (const char* arg : args) {
             joined += std::string(arg) + " ";
         }
-        const zor::bench::CommandLine line = parse(args);
-        EXPECT_NE(line.error, "") << joined;
-        EXPECT_FALSE(line.helpRequested) << joined;
+        EXPECT_THROW(parse(args), zor::tools::UserError) << joined;
     }
 }
 

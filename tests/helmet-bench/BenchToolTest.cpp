@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -21,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path testModel = HELMET_BENCH_TEST_MODEL;
+const fs::path kTestModel = HELMET_BENCH_TEST_MODEL;
 
 using Scratch = zor::test::ScratchFolder;
 using zor::test::readFile;
@@ -42,7 +45,7 @@ struct DirectRun {
 DirectRun runDirectly() {
     DirectRun direct;
     ZORCustomHMD detector;
-    if (!detector.Initialize(testModel.string(), 0.6f, direct.labels)) {
+    if (!detector.Initialize(kTestModel.string(), 0.6f, direct.labels)) {
         return direct;
     }
     const zor::bench::FrameSet frames = zor::bench::makeSyntheticFrames(cv::Size(64, 64), 1);
@@ -71,25 +74,67 @@ TEST(SyntheticFrames, AreRepeatableDistinctAndCapped) {
     }
     EXPECT_GT(cv::norm(first.frames[0], first.frames[1], cv::NORM_L1), 0.0);
     EXPECT_EQ(zor::bench::makeSyntheticFrames(cv::Size(16, 16), 10'000).frames.size(),
-              static_cast<std::size_t>(zor::bench::maxSyntheticFrames));
+              static_cast<std::size_t>(zor::bench::kMaxSyntheticFrames));
 }
 
-TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
-    Scratch scratch;
-    const fs::path json = scratch.path() / "report.json";
-    const fs::path latencies = scratch.path() / "latencies.txt";
-    const ToolRun run = runTool({"--model", testModel.string(), "--synthetic=64x64", "--frames", "10", "--cameras", "2",
-                                 "--json", json.string(), "--latencies", latencies.string()},
-                                scratch);
-    ASSERT_EQ(run.status, 0) << run.err;
+// One run of the tool with two cameras on the test model, shared by the
+// tests below: its table, its JSON report and its per-call latencies.
+class TwoCameraRun : public testing::Test {
+protected:
+    struct Shared {
+        fs::path folder;
+        ToolRun run;
+        std::string reportText;
+        std::vector<double> calls;
+        DirectRun direct;
+    };
+
+    static void SetUpTestSuite() {
+        shared_ = std::make_unique<Shared>();
+        shared_->folder = fs::temp_directory_path() / ("hmd-BenchTool-" + std::to_string(getpid()));
+        fs::remove_all(shared_->folder);
+        fs::create_directories(shared_->folder);
+        const fs::path json = shared_->folder / "report.json";
+        const fs::path latencies = shared_->folder / "latencies.txt";
+        shared_->run =
+            zor::test::runTool({"--model", kTestModel.string(), "--synthetic=64x64", "--frames", "10", "--cameras", "2",
+                                "--json", json.string(), "--latencies", latencies.string()},
+                               shared_->folder);
+        shared_->reportText = fs::exists(json) ? readFile(json) : "";
+        shared_->calls = fs::exists(latencies) ? readNumbers(latencies) : std::vector<double>();
+        shared_->direct = runDirectly();
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(shared_->folder, ignored);
+        shared_.reset();
+    }
+
+    void SetUp() override {
+        ASSERT_EQ(shared_->run.status, 0) << shared_->run.err;
+        report_.open(shared_->reportText,
+                     cv::FileStorage::READ | cv::FileStorage::FORMAT_JSON | cv::FileStorage::MEMORY);
+        ASSERT_TRUE(report_.isOpened()) << shared_->reportText;
+    }
+
+    const ToolRun& run() const { return shared_->run; }
+    const DirectRun& direct() const { return shared_->direct; }
+    int measured() const { return report_["measured_frames"]; }
+    cv::FileNode latency() const { return report_["latency_ms"]; }
+
+    static inline std::unique_ptr<Shared> shared_;
+    cv::FileStorage report_;
+};
+
+TEST_F(TwoCameraRun, PrintsEveryRowOfTheTableAndNoProgressOnANonTerminal) {
     for (const char* row : {"Initialize", "first call", "latency p50", "latency p99", "throughput",
                             "detections per frame", "peak resident memory"}) {
-        EXPECT_NE(run.out.find(row), std::string::npos) << "table lacks " << row << ":\n" << run.out;
+        EXPECT_NE(run().out.find(row), std::string::npos) << "table lacks " << row << ":\n" << run().out;
     }
-    EXPECT_EQ(run.err.find("helmet-bench: warm-up"), std::string::npos) << "progress shown on a non-terminal";
+    EXPECT_EQ(run().err.find("helmet-bench: warm-up"), std::string::npos) << "progress shown on a non-terminal";
+}
 
-    cv::FileStorage report(json.string(), cv::FileStorage::READ | cv::FileStorage::FORMAT_JSON);
-    ASSERT_TRUE(report.isOpened()) << readFile(json);
+TEST_F(TwoCameraRun, ReportHasEveryFieldAndTheRunsSettings) {
     for (const char* field : {"model",
                               "labels",
                               "source",
@@ -110,25 +155,25 @@ TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
                               "peak_rss_mb",
                               "rss_before_initialize_mb",
                               "rss_after_run_mb"}) {
-        EXPECT_FALSE(report[field].empty()) << "missing " << field;
+        EXPECT_FALSE(report_[field].empty()) << "missing " << field;
     }
-    EXPECT_EQ(static_cast<std::string>(report["model"]), testModel.string());
-    EXPECT_EQ(static_cast<int>(report["frame_width"]), 64);
-    EXPECT_EQ(static_cast<int>(report["frame_height"]), 64);
-    EXPECT_EQ(static_cast<int>(report["cameras"]), 2);
-    EXPECT_EQ(static_cast<int>(report["frames_per_camera"]), 10);
-    const int warmupPerCamera = report["warmup_per_camera"];
-    EXPECT_EQ(static_cast<int>(report["warmup_ms"]["count"]), 2 * warmupPerCamera);
+    EXPECT_EQ(static_cast<std::string>(report_["model"]), kTestModel.string());
+    EXPECT_EQ(static_cast<int>(report_["frame_width"]), 64);
+    EXPECT_EQ(static_cast<int>(report_["frame_height"]), 64);
+    EXPECT_EQ(static_cast<int>(report_["cameras"]), 2);
+    EXPECT_EQ(static_cast<int>(report_["frames_per_camera"]), 10);
+}
 
-    // Frame counts: every camera's measured calls, and only those.
-    const int measured = report["measured_frames"];
-    EXPECT_EQ(measured, 20);
-    const cv::FileNode latency = report["latency_ms"];
-    EXPECT_EQ(static_cast<int>(latency["count"]), measured);
+TEST_F(TwoCameraRun, CountsEveryCamerasMeasuredCallsAndOnlyThose) {
+    const int warmupPerCamera = report_["warmup_per_camera"];
+    EXPECT_EQ(static_cast<int>(report_["warmup_ms"]["count"]), 2 * warmupPerCamera);
+    EXPECT_EQ(measured(), 20);
+    EXPECT_EQ(static_cast<int>(latency()["count"]), measured());
+}
 
-    // Order statistics, and the wall time enclosing every measured call.
-    const double minimum = latency["min"], p50 = latency["p50"], p90 = latency["p90"], p99 = latency["p99"];
-    const double maximum = latency["max"], mean = latency["mean"];
+TEST_F(TwoCameraRun, OrderStatisticsAndWallTimeAgree) {
+    const double minimum = latency()["min"], p50 = latency()["p50"], p90 = latency()["p90"], p99 = latency()["p99"];
+    const double maximum = latency()["max"], mean = latency()["mean"];
     EXPECT_GT(minimum, 0.0);
     EXPECT_LE(minimum, p50);
     EXPECT_LE(p50, p90);
@@ -136,46 +181,52 @@ TEST(BenchTool, TwoCamerasOnTheTestModelGiveAConsistentJsonReport) {
     EXPECT_LE(p99, maximum);
     EXPECT_LE(minimum, mean);
     EXPECT_LE(mean, maximum);
-    const double wallMs = static_cast<double>(report["wall_s"]) * 1000.0;
+    const double wallMs = static_cast<double>(report_["wall_s"]) * 1000.0;
     EXPECT_GE(wallMs + 1e-3, maximum);
-    EXPECT_GE(2.0 * wallMs + 1e-3, mean * measured) << "two cameras cannot spend more than twice the wall time";
-    EXPECT_NEAR(static_cast<double>(report["throughput_fps"]), measured / (wallMs / 1000.0),
-                1e-3 * static_cast<double>(report["throughput_fps"]));
-    EXPECT_GT(static_cast<double>(report["initialize_ms"]), 0.0);
-    EXPECT_GT(static_cast<double>(report["first_call_ms"]), 0.0);
+    EXPECT_GE(2.0 * wallMs + 1e-3, mean * measured()) << "two cameras cannot spend more than twice the wall time";
+    EXPECT_NEAR(static_cast<double>(report_["throughput_fps"]), measured() / (wallMs / 1000.0),
+                1e-3 * static_cast<double>(report_["throughput_fps"]));
+    EXPECT_GT(static_cast<double>(report_["initialize_ms"]), 0.0);
+    EXPECT_GT(static_cast<double>(report_["first_call_ms"]), 0.0);
+}
 
-    // The model's output does not depend on the pixels: every frame gives
-    // what the library gives for any one frame.
-    const DirectRun direct = runDirectly();
-    const int perFrame = direct.detections;
+// The model's output does not depend on the pixels: every frame gives what
+// the library gives for any one frame.
+TEST_F(TwoCameraRun, DetectionsAndLabelsAreWhatTheLibraryGives) {
+    const int perFrame = direct().detections;
     ASSERT_GT(perFrame, 0);
-    EXPECT_EQ(static_cast<std::string>(report["labels"]), direct.labels);
-    EXPECT_EQ(static_cast<int>(report["detections"]), perFrame * measured);
-    EXPECT_DOUBLE_EQ(static_cast<double>(report["detections_per_frame"]), perFrame);
+    EXPECT_EQ(static_cast<std::string>(report_["labels"]), direct().labels);
+    EXPECT_EQ(static_cast<int>(report_["detections"]), perFrame * measured());
+    EXPECT_DOUBLE_EQ(static_cast<double>(report_["detections_per_frame"]), perFrame);
+}
 
-    const double before = report["rss_before_initialize_mb"], after = report["rss_after_run_mb"];
+TEST_F(TwoCameraRun, PeakResidentMemoryCoversBeforeAndAfter) {
+    const double before = report_["rss_before_initialize_mb"], after = report_["rss_after_run_mb"];
     EXPECT_GT(before, 0.0);
     EXPECT_GT(after, 0.0);
-    EXPECT_GE(static_cast<double>(report["peak_rss_mb"]), std::max(before, after));
+    EXPECT_GE(static_cast<double>(report_["peak_rss_mb"]), std::max(before, after));
+}
 
-    // Every entry ConfigureParameters gives, in its order, with its value.
-    const cv::FileNode parameters = report["parameters"];
+TEST_F(TwoCameraRun, ReportsEveryParameterInTheLibrarysOrder) {
+    const cv::FileNode parameters = report_["parameters"];
     ASSERT_TRUE(parameters.isMap());
-    ASSERT_EQ(parameters.size(), direct.parameters.textEntries.size());
+    ASSERT_EQ(parameters.size(), direct().parameters.textEntries.size());
     ASSERT_GT(parameters.size(), 0u);
     std::size_t index = 0;
     for (const cv::FileNode& entry : parameters) {
-        const ParamTextEntry& expected = direct.parameters.textEntries[index++];
+        const ParamTextEntry& expected = direct().parameters.textEntries[index++];
         EXPECT_EQ(entry.name(), expected.text1);
         EXPECT_EQ(static_cast<std::string>(entry), expected.text2) << expected.text1;
     }
+}
 
-    // The per-call file holds the very calls the summary describes.
-    const std::vector<double> calls = readNumbers(latencies);
-    ASSERT_EQ(calls.size(), static_cast<std::size_t>(measured));
-    EXPECT_NEAR(*std::min_element(calls.begin(), calls.end()), minimum, 1e-5);
-    EXPECT_NEAR(*std::max_element(calls.begin(), calls.end()), maximum, 1e-5);
-    EXPECT_NEAR(std::accumulate(calls.begin(), calls.end(), 0.0) / measured, mean, 1e-5);
+TEST_F(TwoCameraRun, LatenciesFileHoldsTheCallsTheSummaryDescribes) {
+    const std::vector<double>& calls = shared_->calls;
+    ASSERT_EQ(calls.size(), static_cast<std::size_t>(measured()));
+    EXPECT_NEAR(*std::min_element(calls.begin(), calls.end()), static_cast<double>(latency()["min"]), 1e-5);
+    EXPECT_NEAR(*std::max_element(calls.begin(), calls.end()), static_cast<double>(latency()["max"]), 1e-5);
+    EXPECT_NEAR(std::accumulate(calls.begin(), calls.end(), 0.0) / measured(), static_cast<double>(latency()["mean"]),
+                1e-5);
 }
 
 TEST(BenchTool, FailsClearlyWithoutAModelOrWithBadOptions) {
@@ -188,13 +239,13 @@ TEST(BenchTool, FailsClearlyWithoutAModelOrWithBadOptions) {
     EXPECT_NE(noModel.err.find(missing.string()), std::string::npos) << noModel.err;
     EXPECT_FALSE(fs::exists(json)) << "a report was written for a failed run";
 
-    const ToolRun badOption = runTool({"--model", testModel.string(), "--synthetic=64x64", "--frames", "0"}, scratch);
+    const ToolRun badOption = runTool({"--model", kTestModel.string(), "--synthetic=64x64", "--frames", "0"}, scratch);
     EXPECT_EQ(badOption.status, 2);
     EXPECT_NE(badOption.err.find("--frames"), std::string::npos) << badOption.err;
 
     const fs::path noSuchVideo = scratch.path() / "none.mp4";
     const ToolRun noVideo =
-        runTool({"--model", testModel.string(), "--video", noSuchVideo.string(), "--frames", "2"}, scratch);
+        runTool({"--model", kTestModel.string(), "--video", noSuchVideo.string(), "--frames", "2"}, scratch);
     EXPECT_EQ(noVideo.status, 2);
     EXPECT_NE(noVideo.err.find("none.mp4"), std::string::npos) << noVideo.err;
 }
@@ -226,7 +277,7 @@ double median(std::vector<double> values) {
 TEST(BenchTool, RepetitionsReportEveryRunWithTheContextOfTheMeasurement) {
     Scratch scratch;
     const fs::path json = scratch.path() / "report.json";
-    const ToolRun run = runTool({"--model", testModel.string(), "--synthetic=64x64", "--frames", "4", "--repetitions",
+    const ToolRun run = runTool({"--model", kTestModel.string(), "--synthetic=64x64", "--frames", "4", "--repetitions",
                                  "3", "--json", json.string()},
                                 scratch);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -262,8 +313,8 @@ TEST(BenchTool, RepetitionsReportEveryRunWithTheContextOfTheMeasurement) {
 TEST(BenchTool, ComparesTwoModelsInTurnAndReportsTheRatioOfTheirMedians) {
     Scratch scratch;
     const fs::path json = scratch.path() / "compare.json";
-    const fs::path otherModel = testModel.parent_path() / "v8_basic";
-    const ToolRun run = runTool({"--model", testModel.string(), "--compare-model", otherModel.string(),
+    const fs::path otherModel = kTestModel.parent_path() / "v8_basic";
+    const ToolRun run = runTool({"--model", kTestModel.string(), "--compare-model", otherModel.string(),
                                  "--synthetic=64x64", "--frames", "3", "--warmup", "1", "--json", json.string()},
                                 scratch);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -273,7 +324,7 @@ TEST(BenchTool, ComparesTwoModelsInTurnAndReportsTheRatioOfTheirMedians) {
     ASSERT_TRUE(file.isOpened()) << readFile(json);
     const cv::FileNode baseline = file["baseline"];
     const cv::FileNode candidate = file["candidate"];
-    EXPECT_EQ(static_cast<std::string>(baseline["model"]), testModel.string());
+    EXPECT_EQ(static_cast<std::string>(baseline["model"]), kTestModel.string());
     EXPECT_EQ(static_cast<std::string>(candidate["model"]), otherModel.string());
     // Five runs each by default: a ratio needs a spread.
     ASSERT_EQ(baseline["runs"].size(), 5u);
@@ -295,7 +346,7 @@ TEST(BenchTool, ComparesAgainstAnotherLibraryFileRunningThatLibrarysOwnCode) {
     const fs::path other = HELMET_BENCH_OTHER_LIBRARY;
     Scratch scratch;
     const fs::path json = scratch.path() / "compare.json";
-    const ToolRun run = runTool({"--model", testModel.string(), "--compare-library", other.string(),
+    const ToolRun run = runTool({"--model", kTestModel.string(), "--compare-library", other.string(),
                                  "--synthetic=64x64", "--frames", "2", "--repetitions", "2", "--json", json.string()},
                                 scratch);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -314,7 +365,7 @@ TEST(BenchTool, RefusesALibraryFileWithoutTheDetector) {
     Scratch scratch;
     const fs::path notALibrary = scratch.path() / "libnothing.so";
     zor::test::writeFile(notALibrary, "not a shared object\n");
-    const ToolRun run = runTool({"--model", testModel.string(), "--compare-library", notALibrary.string(),
+    const ToolRun run = runTool({"--model", kTestModel.string(), "--compare-library", notALibrary.string(),
                                  "--synthetic=64x64", "--frames", "1"},
                                 scratch);
     EXPECT_EQ(run.status, 2);

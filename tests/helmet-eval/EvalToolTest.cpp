@@ -106,7 +106,7 @@ TEST_F(HelmetEvalTool, ScoresAnImageFolder) {
     EXPECT_NE(last.out.find("0.626"), std::string::npos) << last.out;
 }
 
-TEST_F(HelmetEvalTool, ExclusionListAndClassMap) {
+TEST_F(HelmetEvalTool, ExcludedImagesAndUnmappedClassesAreNotScored) {
     const fs::path root = makeFolder();
     zor::test::writeFile(scratch.path() / "dups.txt", "train/images/c.png\n");
     // Only helmets count: a's head label is ignored, so head has no truth.
@@ -131,7 +131,7 @@ TEST_F(HelmetEvalTool, ExclusionListAndClassMap) {
     }
 }
 
-TEST_F(HelmetEvalTool, ImagesWithoutHelmetsSizesAndTallTruths) {
+TEST_F(HelmetEvalTool, CountsFalseHelmetsOnImagesWithoutHelmetsAndSplitsTruthsBySize) {
     const fs::path root = makeFolder();
     EXPECT_TRUE(cv::imwrite((root / "images" / "d.png").string(), cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3))));
     zor::test::writeFile(root / "labels" / "d.txt", "");

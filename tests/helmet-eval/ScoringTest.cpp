@@ -8,13 +8,13 @@
 
 namespace {
 
-using zor::eval::Detection;
+using zor::eval::PredictedBox;
 using zor::eval::RankedDetection;
 
 // A sum of 101 samples differs from the closed form in the last bits only.
 constexpr double kSum = 1e-12;
 
-Detection det(float confidence, cv::Rect2d box, const std::string& name = "helmet") {
+PredictedBox det(float confidence, cv::Rect2d box, const std::string& name = "helmet") {
     return {name, confidence, box};
 }
 
@@ -272,7 +272,7 @@ TEST_F(HelmetEvalEvaluator, RecallOverTallTruths) {
     // Truths 10, 16 and 30 px tall; the 16 px one is found only under the threshold.
     const cv::Rect2d shortBox{0, 0, 10, 10}, atLimit{100, 0, 10, 16}, tall{200, 0, 20, 30};
     const std::vector<zor::eval::LabelledBox> truths{{"helmet", shortBox}, {"helmet", atLimit}, {"helmet", tall}};
-    const std::vector<Detection> detections{det(0.9f, shortBox), det(0.5f, atLimit), det(0.8f, tall)};
+    const std::vector<PredictedBox> detections{det(0.9f, shortBox), det(0.5f, atLimit), det(0.8f, tall)};
     zor::eval::Evaluator sixteen({{"helmet"}, 0.6, 0.5, 16.0});
     sixteen.addImage(truths, detections);
     EXPECT_EQ(sixteen.figures().at(0).groundTruthMinHeight, 2);

@@ -292,5 +292,15 @@ TEST(Command, WritesWideDatasetAndFarFramesAndRejectsUnknownChoices) {
     }
 }
 
+TEST(Command, AnUnusableOutputPathIsOnePrefixedLineAndExitTwo) {
+    ScratchFolder scratch;
+    const fs::path file = scratch.path() / "file";
+    writeFile(file, "x");
+    const ToolRun run = runTool({"dataset", "--out", (file / "x").string(), "--count", "1"}, scratch.path());
+    EXPECT_EQ(run.status, 2);
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("helmet-render: cannot create " + (file / "x").string(), 0), 0u) << run.err;
+}
+
 }  // namespace
 }  // namespace zor::test

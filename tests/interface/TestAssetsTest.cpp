@@ -60,17 +60,6 @@ TEST_F(AssetChecks, WindowsStyleNamesAreSingleEntriesHere) {
     EXPECT_FALSE(fileExists(path("C:\\Models")));
 }
 
-TEST(AssetPaths, HoldTheTestMachineLocations) {
-    EXPECT_EQ(helmetModelDir.size(), 59u);
-    EXPECT_EQ(helmetVideoPath.size(), 44u);
-    EXPECT_EQ(fireSmokeModelDir.size(), 57u);
-    EXPECT_EQ(weaponModelDir.size(), 67u);
-    EXPECT_EQ(fireSmokeVideoPath.size(), 56u);
-    EXPECT_EQ(weaponVideoPath.size(), 51u);
-    EXPECT_EQ(helmetModelDir, "C:\\Programs\\DemoAssets\\ModelsForTELMAR\\ZOR_Helmet(GPU)_v1.0");
-    EXPECT_EQ(helmetVideoPath, "C:\\Programs\\DemoAssets\\Videos\\Helmet\\HM2.mp4");
-}
-
 TEST(LabelMapSplit, SplitsAtEveryComma) {
     EXPECT_EQ(splitLabelMap("helmet,head"), (Names{"helmet", "head"}));
     EXPECT_EQ(splitLabelMap("helmet"), (Names{"helmet"}));

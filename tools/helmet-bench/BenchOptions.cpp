@@ -2,13 +2,13 @@
 
 #include "CommandLine.h"
 
-#include <iostream>
+#include <sstream>
 
 namespace zor::bench {
 
 namespace {
 
-constexpr int maxCameras = 64;
+constexpr int kMaxCameras = 64;
 
 const tools::OptionTable kOptions{
     {"model", "video", "synthetic", "frames", "cameras", "warmup", "threshold", "opencv-threads", "json", "latencies",
@@ -27,7 +27,7 @@ BenchOptions readOptions(const tools::Arguments& arguments, const BenchOptions& 
         }
     }
     options.framesPerCamera = arguments.number("frames", defaults.framesPerCamera, 1, 1'000'000);
-    options.cameras = arguments.number("cameras", defaults.cameras, 1, maxCameras);
+    options.cameras = arguments.number("cameras", defaults.cameras, 1, kMaxCameras);
     options.warmupPerCamera = arguments.number("warmup", defaults.warmupPerCamera, 0, 1'000'000);
     options.opencvThreads = arguments.number("opencv-threads", defaults.opencvThreads, 1, 1024);
     options.threshold = arguments.number("threshold", defaults.threshold, 0.0f, 1.0f);
@@ -60,55 +60,56 @@ std::optional<cv::Size> parseFrameSize(const std::string& text) {
     return cv::Size(*width, *height);
 }
 
-CommandLine parseCommandLine(int argc, const char* const argv[], const BenchOptions& defaults) {
-    CommandLine result;
-    result.options = defaults;
-    try {
-        const tools::Arguments arguments = tools::Arguments::parse(argc, argv, kOptions);
-        result.helpRequested = arguments.helpRequested();
-        if (!result.helpRequested) {
-            result.options = readOptions(arguments, defaults);
-        }
-    } catch (const tools::UserError& error) {
-        result.error = error.what();
-    }
-    return result;
+namespace {
+
+std::string usage(const BenchOptions& defaults) {
+    std::ostringstream text;
+    text << "helmet-bench: times ZORCustomHMD through its plugin interface (Initialize, first call, per-call\n"
+            "latency, throughput, detections, peak memory).\n"
+            "Options take --name=value or --name value.\n"
+            "  --model DIR              model directory, default "
+         << defaults.modelDirectory.string()
+         << "\n"
+            "  --video FILE             video decoded into memory before timing, default "
+         << defaults.video.string()
+         << "\n"
+            "  --synthetic WxH          synthetic frames of this size instead of the video, e.g. 1920x1080\n"
+            "  --frames N               measured calls per camera, default "
+         << defaults.framesPerCamera
+         << "\n"
+            "  --cameras N              threads sharing one detector, each with its own frames, default "
+         << defaults.cameras
+         << "\n"
+            "  --warmup N               unmeasured calls per camera before the measured ones, default "
+         << defaults.warmupPerCamera
+         << "\n"
+            "  --threshold T            confidence threshold passed to Initialize, default "
+         << defaults.threshold
+         << "\n"
+            "  --optimize               call OptimizeModel(true) before the first call\n"
+            "  --opencv-threads N       cv::setNumThreads(N) before the run, default OpenCV's own choice\n"
+            "  --repetitions N          run the measured calls N times; figures over the runs, default 1\n"
+            "                           (5 when comparing)\n"
+            "  --compare-library FILE   also time this library file (another ZORCustomHelmetDetection)\n"
+            "  --compare-model DIR      also time this model; either compare option runs both detectors\n"
+            "                           in turn in this process and prints the ratio of their medians\n"
+            "  --json FILE              also write the figures to this JSON file\n"
+            "  --latencies FILE         also write each measured call's latency in ms, one a line\n"
+            "  --help                   this help\n"
+            "Exit status: 0 done, 1 the run failed, 2 a bad option, model or video.\n";
+    return text.str();
 }
 
-void printUsage(const BenchOptions& defaults) {
-    std::cout << "helmet-bench: times ZORCustomHMD through its plugin interface (Initialize, first call, per-call\n"
-                 "latency, throughput, detections, peak memory).\n"
-                 "Options take --name=value or --name value.\n"
-                 "  --model DIR              model directory, default "
-              << defaults.modelDirectory.string()
-              << "\n"
-                 "  --video FILE             video decoded into memory before timing, default "
-              << defaults.video.string()
-              << "\n"
-                 "  --synthetic WxH          synthetic frames of this size instead of the video, e.g. 1920x1080\n"
-                 "  --frames N               measured calls per camera, default "
-              << defaults.framesPerCamera
-              << "\n"
-                 "  --cameras N              threads sharing one detector, each with its own frames, default "
-              << defaults.cameras
-              << "\n"
-                 "  --warmup N               unmeasured calls per camera before the measured ones, default "
-              << defaults.warmupPerCamera
-              << "\n"
-                 "  --threshold T            confidence threshold passed to Initialize, default "
-              << defaults.threshold
-              << "\n"
-                 "  --optimize               call OptimizeModel(true) before the first call\n"
-                 "  --opencv-threads N       cv::setNumThreads(N) before the run, default OpenCV's own choice\n"
-                 "  --repetitions N          run the measured calls N times; figures over the runs, default 1\n"
-                 "                           (5 when comparing)\n"
-                 "  --compare-library FILE   also time this library file (another ZORCustomHelmetDetection)\n"
-                 "  --compare-model DIR      also time this model; either compare option runs both detectors\n"
-                 "                           in turn in this process and prints the ratio of their medians\n"
-                 "  --json FILE              also write the figures to this JSON file\n"
-                 "  --latencies FILE         also write each measured call's latency in ms, one a line\n"
-                 "  --help                   this help\n"
-                 "Exit status: 0 done, 1 the run failed, 2 a bad option, model or video.\n";
+}  // namespace
+
+std::optional<BenchOptions> parseOptions(int argc, const char* const argv[], const BenchOptions& defaults,
+                                         std::ostream& out) {
+    const std::optional<tools::Arguments> arguments =
+        tools::parseCommandLine(argc, argv, kOptions, usage(defaults), out);
+    if (!arguments) {
+        return std::nullopt;
+    }
+    return readOptions(*arguments, defaults);
 }
 
 }  // namespace zor::bench

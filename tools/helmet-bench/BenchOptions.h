@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace zor::bench {
@@ -28,18 +29,11 @@ struct BenchOptions {
     bool comparing() const { return !compareLibrary.empty() || !compareModel.empty(); }
 };
 
-struct CommandLine {
-    BenchOptions options;
-    bool helpRequested = false;
-    std::string error;  // empty when the command line is usable
-};
-
-// Reads `--key=value` or `--key value` options over `defaults`. Unknown
-// options, stray arguments and out-of-range values give an error.
-CommandLine parseCommandLine(int argc, const char* const argv[], const BenchOptions& defaults);
-
-// Prints the option list with the defaults to standard output.
-void printUsage(const BenchOptions& defaults);
+// Reads `--key=value` or `--key value` options over `defaults`. Returns
+// nothing after writing the usage to `out` for --help; throws
+// tools::UserError for unknown options, stray arguments and out-of-range values.
+std::optional<BenchOptions> parseOptions(int argc, const char* const argv[], const BenchOptions& defaults,
+                                         std::ostream& out);
 
 // "1920x1080" (or "1920X1080") as a size with both sides positive.
 std::optional<cv::Size> parseFrameSize(const std::string& text);

@@ -1,6 +1,8 @@
 #include "BenchRun.h"
 
 #include "DetectorInstance.h"
+#include "InitialisedDetector.h"
+#include "ProgressLine.h"
 #include "ResidentMemory.h"
 #include "Sha256.h"
 #include "ToolExit.h"
@@ -16,7 +18,6 @@
 #include <exception>
 #include <filesystem>
 #include <iomanip>
-#include <iostream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -111,19 +112,19 @@ void runCamera(RunState& run, int camera, int cameras, StartBarrier& start, Came
     ++run.camerasDone;
 }
 
-void printProgress(const RunState& run, int cameras, Clock::time_point began) {
+std::string progressText(const RunState& run, int cameras, Clock::time_point began) {
     const long warmupTotal = static_cast<long>(run.warmup) * cameras;
     const long measuredTotal = static_cast<long>(run.measured) * cameras;
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
     std::ostringstream line;
-    line << "\rhelmet-bench: warm-up " << run.warmupDone << '/' << warmupTotal << ", measured " << run.measuredDone
-         << '/' << measuredTotal << " frames, " << std::fixed << std::setprecision(1) << seconds << " s   ";
-    std::cerr << line.str() << std::flush;
+    line << "helmet-bench: warm-up " << run.warmupDone << '/' << warmupTotal << ", measured " << run.measuredDone << '/'
+         << measuredTotal << " frames, " << std::fixed << std::setprecision(1) << seconds << " s";
+    return line.str();
 }
 
 // Runs the camera threads to the end; `measuredStart` receives the moment
 // their measured calls began.
-std::vector<CameraResult> runCameras(RunState& run, int cameras, bool showProgress, Clock::time_point& measuredStart) {
+std::vector<CameraResult> runCameras(RunState& run, int cameras, Clock::time_point& measuredStart) {
     std::vector<CameraResult> results(cameras);
     StartBarrier start(cameras, StartMark{&measuredStart});
     const Clock::time_point began = Clock::now();
@@ -132,13 +133,13 @@ std::vector<CameraResult> runCameras(RunState& run, int cameras, bool showProgre
     for (int camera = 0; camera < cameras; ++camera) {
         threads.emplace_back(runCamera, std::ref(run), camera, cameras, std::ref(start), std::ref(results[camera]));
     }
-    if (showProgress) {
+    tools::ProgressLine progress = tools::ProgressLine::onStandardError();
+    if (progress.enabled()) {
         while (run.camerasDone < cameras) {
-            printProgress(run, cameras, began);
+            progress.show(progressText(run, cameras, began), true);
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
         }
-        printProgress(run, cameras, began);
-        std::cerr << '\n';
+        progress.finish(progressText(run, cameras, began));
     }
     threads.clear();  // joins
     return results;
@@ -171,11 +172,8 @@ public:
         r.residentBeforeInitializeMb = tools::currentResidentMegabytes();
 
         Clock::time_point before = Clock::now();
-        const bool initialized = plugin_.Initialize(r.detector.model, options.threshold, r.detector.labels);
+        tools::initializeDetector(plugin_, r.detector.model, options.threshold, r.detector.labels);
         r.initializeMs = millisecondsBetween(before, Clock::now());
-        if (!initialized) {
-            throw tools::UserError("Initialize failed for the model directory " + r.detector.model);
-        }
         if (options.optimize) {
             before = Clock::now();
             r.optimizeAccepted = plugin_.OptimizeModel(true);
@@ -199,10 +197,10 @@ public:
     TimedDetector& operator=(const TimedDetector&) = delete;
 
     // One repetition: every camera's warm-up calls, then the measured calls.
-    void run(const BenchOptions& options, const FrameSet& frames, bool showProgress) {
+    void run(const BenchOptions& options, const FrameSet& frames) {
         RunState run{plugin_, frames.frames, options.warmupPerCamera, options.framesPerCamera};
         Clock::time_point measuredStart;
-        const std::vector<CameraResult> results = runCameras(run, options.cameras, showProgress, measuredStart);
+        const std::vector<CameraResult> results = runCameras(run, options.cameras, measuredStart);
         RunFigures figures;
         std::vector<double> measuredMs;
         Clock::time_point measuredEnd = measuredStart;
@@ -250,18 +248,18 @@ private:
 
 }  // namespace
 
-BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames, bool showProgress) {
+BenchReport runBenchmark(const BenchOptions& options, const FrameSet& frames) {
     if (frames.frames.empty()) {
         throw std::runtime_error("no frames to run");
     }
     TimedDetector detector(std::make_unique<DetectorInstance>(), options.modelDirectory, options, frames);
     for (int i = 0; i < options.repetitions; ++i) {
-        detector.run(options, frames, showProgress);
+        detector.run(options, frames);
     }
     return detector.report();
 }
 
-Comparison runComparison(const BenchOptions& options, const FrameSet& frames, bool showProgress) {
+Comparison runComparison(const BenchOptions& options, const FrameSet& frames) {
     if (frames.frames.empty()) {
         throw std::runtime_error("no frames to run");
     }
@@ -275,8 +273,8 @@ Comparison runComparison(const BenchOptions& options, const FrameSet& frames, bo
     for (int i = 0; i < options.repetitions; ++i) {
         TimedDetector& first = i % 2 == 0 ? baseline : candidate;
         TimedDetector& second = i % 2 == 0 ? candidate : baseline;
-        first.run(options, frames, showProgress);
-        second.run(options, frames, showProgress);
+        first.run(options, frames);
+        second.run(options, frames);
     }
     return {baseline.report(), candidate.report()};
 }

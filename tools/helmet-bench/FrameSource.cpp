@@ -45,7 +45,7 @@ cv::Mat syntheticFrame(cv::Size size, std::uint64_t seed) {
 
 FrameSet makeSyntheticFrames(cv::Size size, int count) {
     FrameSet set;
-    const int distinct = std::clamp(count, 1, maxSyntheticFrames);
+    const int distinct = std::clamp(count, 1, kMaxSyntheticFrames);
     for (int i = 0; i < distinct; ++i) {
         set.frames.push_back(syntheticFrame(size, 0x5EED0000u + static_cast<std::uint64_t>(i)));
     }
@@ -56,7 +56,7 @@ FrameSet makeSyntheticFrames(cv::Size size, int count) {
 FrameSet decodeVideoFrames(const std::filesystem::path& video, int count) {
     tools::VideoReader reader(video);
     FrameSet set;
-    const int wanted = std::clamp(count, 1, maxDecodedFrames);
+    const int wanted = std::clamp(count, 1, kMaxDecodedFrames);
     cv::Mat frame;
     while (static_cast<int>(set.frames.size()) < wanted && reader.read(frame)) {
         if (frame.type() != CV_8UC3 || (!set.frames.empty() && frame.size() != set.frames.front().size())) {

@@ -16,14 +16,14 @@ struct FrameSet {
 };
 
 // Distinct frames kept in memory at most: 1080p BGR is about 6 MB a frame.
-constexpr int maxSyntheticFrames = 16;
-constexpr int maxDecodedFrames = 120;
+constexpr int kMaxSyntheticFrames = 16;
+constexpr int kMaxDecodedFrames = 120;
 
-// `count` frames of `size` (at most maxSyntheticFrames): smooth colour fields
+// `count` frames of `size` (at most kMaxSyntheticFrames): smooth colour fields
 // with shapes and noise, the same for every run.
 FrameSet makeSyntheticFrames(cv::Size size, int count);
 
-// The first `count` frames of `video` (at most maxDecodedFrames; fewer when the
+// The first `count` frames of `video` (at most kMaxDecodedFrames; fewer when the
 // video is shorter). Throws std::runtime_error when nothing can be decoded.
 FrameSet decodeVideoFrames(const std::filesystem::path& video, int count);
 

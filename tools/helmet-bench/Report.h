@@ -12,6 +12,11 @@
 
 namespace zor::bench {
 
+using tools::LatencySummary;
+using tools::Spread;
+using tools::spreadOf;
+using tools::summarize;
+
 // One run of the measured calls, all cameras together.
 struct RunFigures {
     LatencySummary latency;

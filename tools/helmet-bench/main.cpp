@@ -4,16 +4,14 @@
 #include "BenchRun.h"
 #include "FrameSource.h"
 #include "Report.h"
+#include "TextFile.h"
 #include "ToolExit.h"
 
 #include <opencv2/core/utility.hpp>
 
-#include <unistd.h>
-
-#include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
-#include <stdexcept>
 
 #ifndef HELMET_BENCH_DEFAULT_MODEL
 #define HELMET_BENCH_DEFAULT_MODEL "models/ZOR_Helmet"
@@ -35,34 +33,25 @@ int run(const BenchOptions& options) {
     const int needed = options.warmupPerCamera + options.framesPerCamera;
     const FrameSet frames =
         options.synthetic ? makeSyntheticFrames(*options.synthetic, needed) : decodeVideoFrames(options.video, needed);
-    const bool showProgress = isatty(STDERR_FILENO) == 1;
     const BenchContext context = currentContext();
     printContext(std::cout, context);
     std::ostringstream json;
     if (options.comparing()) {
-        const Comparison comparison = runComparison(options, frames, showProgress);
+        const Comparison comparison = runComparison(options, frames);
         printComparison(std::cout, comparison);
         writeJson(json, context, comparison);
     } else {
-        const BenchReport report = runBenchmark(options, frames, showProgress);
+        const BenchReport report = runBenchmark(options, frames);
         printTable(std::cout, report);
         writeJson(json, context, report);
         if (!options.latenciesPath.empty()) {
-            std::ofstream file(options.latenciesPath, std::ios::trunc);
-            writeLatencies(file, report);
-            file.close();
-            if (!file) {
-                throw std::runtime_error("cannot write " + options.latenciesPath.string());
-            }
+            std::ostringstream latencies;
+            writeLatencies(latencies, report);
+            zor::tools::writeTextFile(options.latenciesPath, latencies.str());
         }
     }
     if (!options.jsonPath.empty()) {
-        std::ofstream file(options.jsonPath, std::ios::trunc);
-        file << json.str();
-        file.close();
-        if (!file) {
-            throw std::runtime_error("cannot write " + options.jsonPath.string());
-        }
+        zor::tools::writeTextFile(options.jsonPath, json.str());
     }
     return zor::tools::kExitDone;
 }
@@ -70,17 +59,11 @@ int run(const BenchOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    BenchOptions defaults;
-    defaults.modelDirectory = HELMET_BENCH_DEFAULT_MODEL;
-    defaults.video = HELMET_BENCH_DEFAULT_VIDEO;
-    const CommandLine commandLine = parseCommandLine(argc, argv, defaults);
-    if (commandLine.helpRequested) {
-        printUsage(defaults);
-        return zor::tools::kExitDone;
-    }
-    if (!commandLine.error.empty()) {
-        std::cerr << "helmet-bench: " << commandLine.error << " (--help lists the options)\n";
-        return zor::tools::kExitUserError;
-    }
-    return zor::tools::runToolMain("helmet-bench", [&] { return run(commandLine.options); });
+    return zor::tools::runToolMain("helmet-bench", [&] {
+        BenchOptions defaults;
+        defaults.modelDirectory = HELMET_BENCH_DEFAULT_MODEL;
+        defaults.video = HELMET_BENCH_DEFAULT_VIDEO;
+        const std::optional<BenchOptions> options = parseOptions(argc, argv, defaults, std::cout);
+        return options ? run(*options) : zor::tools::kExitDone;
+    });
 }

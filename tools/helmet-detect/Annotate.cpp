@@ -84,7 +84,7 @@ void drawLabel(cv::Mat& image, const std::string& text, const cv::Rect& box, con
 }  // namespace
 
 cv::Scalar classColour(int classId) {
-    static constexpr std::array<std::array<double, 3>, 8> palette{{
+    static constexpr std::array<std::array<double, 3>, 8> kPalette{{
         {60, 200, 60},    // green
         {40, 40, 230},    // red
         {230, 140, 30},   // blue
@@ -94,8 +94,8 @@ cv::Scalar classColour(int classId) {
         {0, 140, 255},    // orange
         {190, 190, 190},  // grey
     }};
-    const auto size = static_cast<int>(palette.size());
-    const auto& colour = palette[static_cast<std::size_t>(((classId % size) + size) % size)];
+    const auto size = static_cast<int>(kPalette.size());
+    const auto& colour = kPalette[static_cast<std::size_t>(((classId % size) + size) % size)];
     return {colour[0], colour[1], colour[2]};
 }
 

@@ -10,16 +10,15 @@ namespace {
 
 const tools::OptionTable kOptions{{"input", "model", "threshold", "camera", "frames", "out"}, {}, 1};
 
-void printUsage(const std::string& defaultModelDirectory) {
-    std::cout
-        << "helmet-detect: runs the ZORCustomHMD detector over a video, an image or a folder of images and\n"
+std::string usage(const std::string& defaultModelDirectory) {
+    return "helmet-detect: runs the ZORCustomHMD detector over a video, an image or a folder of images and\n"
            "writes an annotated copy, detections.jsonl and contact-sheet.png into the output folder.\n"
            "Usage: helmet-detect INPUT [options]\n"
            "Options take --name=value or --name value.\n"
            "  INPUT, --input PATH     video file, image file or folder of images\n"
-           "  --model DIR             model folder (model.yml + ONNX file), default "
-        << defaultModelDirectory
-        << "\n"
+           "  --model DIR             model folder (model.yml + ONNX file), default " +
+           defaultModelDirectory +
+           "\n"
            "  --threshold T           minimum confidence, 0 to 1, default 0.6\n"
            "  --camera ID             camera identifier given to the detector, default helmet-detect\n"
            "  --frames N              process at most N frames or images, default 0 (all)\n"
@@ -31,11 +30,12 @@ void printUsage(const std::string& defaultModelDirectory) {
 }  // namespace
 
 std::optional<Options> parseOptions(int argc, const char* const* argv, const std::string& defaultModelDirectory) {
-    const tools::Arguments arguments = tools::Arguments::parse(argc, argv, kOptions);
-    if (arguments.helpRequested()) {
-        printUsage(defaultModelDirectory);
+    const std::optional<tools::Arguments> parsed =
+        tools::parseCommandLine(argc, argv, kOptions, usage(defaultModelDirectory), std::cout);
+    if (!parsed) {
         return std::nullopt;
     }
+    const tools::Arguments& arguments = *parsed;
     Options options;
     const std::string positional = arguments.positional().empty() ? "" : arguments.positional().front();
     const std::string named = arguments.text("input");

@@ -1,10 +1,10 @@
 #include "JsonlWriter.h"
 
 #include "JsonText.h"
-
+#include "TextFile.h"
 #include "ToolExit.h"
 
-#include <stdexcept>
+#include <fstream>
 
 namespace zor::detect {
 
@@ -53,25 +53,21 @@ std::string formatRecord(const FrameRecord& record, const std::vector<CustomObje
     return line;
 }
 
-JsonLinesWriter::JsonLinesWriter(const std::filesystem::path& path)
-    : path_(path), file_(path, std::ios::binary | std::ios::trunc) {
-    if (!file_) {
+JsonLinesWriter::JsonLinesWriter(const std::filesystem::path& path) : path_(path) {
+    // Created now so that an unwritable folder costs no run.
+    std::ofstream probe(path, std::ios::binary | std::ios::trunc);
+    if (!probe) {
         throw tools::UserError("cannot write into the folder " + path.parent_path().string());
     }
 }
 
 void JsonLinesWriter::write(const FrameRecord& record, const std::vector<CustomObject>& detections) {
-    file_ << formatRecord(record, detections) << '\n';
-    if (!file_) {
-        throw std::runtime_error("cannot write " + path_.string());
-    }
+    lines_ += formatRecord(record, detections);
+    lines_ += '\n';
 }
 
 void JsonLinesWriter::close() {
-    file_.close();
-    if (!file_) {
-        throw std::runtime_error("cannot write " + path_.string());
-    }
+    tools::writeTextFile(path_, lines_);
 }
 
 }  // namespace zor::detect

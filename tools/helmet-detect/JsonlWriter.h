@@ -8,7 +8,6 @@
 #include "IZORCustomClass.h"
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,13 +28,14 @@ public:
     // Throws tools::UserError when the file cannot be created.
     explicit JsonLinesWriter(const std::filesystem::path& path);
 
-    // Throw std::runtime_error when the data cannot be written.
+    // Lines are kept until close(), which writes them all or throws
+    // std::runtime_error.
     void write(const FrameRecord& record, const std::vector<CustomObject>& detections);
     void close();
 
 private:
     std::filesystem::path path_;
-    std::ofstream file_;
+    std::string lines_;
 };
 
 }  // namespace zor::detect

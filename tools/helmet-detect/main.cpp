@@ -3,11 +3,12 @@
 // annotated copy, detections.jsonl and contact-sheet.png. The detector is used
 // through the plugin interface only.
 #include "Annotate.h"
-#include "CerrCapture.h"
 #include "DetectOptions.h"
 #include "FrameSource.h"
+#include "InitialisedDetector.h"
 #include "JsonlWriter.h"
 #include "OutputFolder.h"
+#include "ProgressLine.h"
 #include "ToolExit.h"
 
 #include "ZORCustomHMD.h"
@@ -16,7 +17,6 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -26,14 +26,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#if defined(_WIN32)
-#include <io.h>
-#define HELMET_DETECT_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define HELMET_DETECT_ISATTY(fd) isatty(fd)
-#endif
 
 #ifndef HELMET_DETECT_DEFAULT_MODEL
 #define HELMET_DETECT_DEFAULT_MODEL "models/ZOR_Helmet"
@@ -45,80 +37,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using zor::tools::CerrCapture;
-
-// The detector for the length of a run: initialised on construction,
-// destroyed on the way out whatever happens. Only the plugin interface is used.
-class Detector {
-public:
-    explicit Detector(const Options& options) : plugin_(library_) {
-        std::error_code error;
-        if (!fs::is_directory(options.modelDirectory, error)) {
-            throw tools::UserError("model folder not found: " + options.modelDirectory);
-        }
-        std::string labelMap;
-        bool loaded = false;
-        std::string reason;
-        {
-            CerrCapture capture;
-            loaded = plugin_.Initialize(options.modelDirectory, options.threshold, labelMap);
-            reason = capture.text();
-        }
-        if (!loaded) {
-            throw tools::UserError(
-                "cannot load the model in " + options.modelDirectory +
-                (reason.empty() ? std::string(" (Initialize returned false)") : " (" + reason + ")"));
-        }
-        plugin_.OptimizeModel(true);  // the fastest target available; the default one otherwise
-    }
-    ~Detector() { plugin_.Destroy(); }
-    Detector(const Detector&) = delete;
-    Detector& operator=(const Detector&) = delete;
-
-    std::vector<CustomObject> detect(const cv::Mat& frame, const std::string& cameraId) {
-        return plugin_.RunInference(frame, cameraId);
-    }
-
-private:
-    ZORCustomHMD library_;
-    IZORCustomClass& plugin_;
-};
-
-// "frame 120/600 (20%), 7.5 frames/s" on standard error, rewritten in place,
-// at most four times a second; only when standard error is a terminal.
-class Progress {
-public:
-    Progress(bool enabled, long total) : enabled_(enabled), total_(total) {}
-
-    void update(long done, bool force = false) {
-        const auto now = Clock::now();
-        if (!enabled_ || (!force && now - shown_ < std::chrono::milliseconds(250))) {
-            return;
-        }
-        shown_ = now;
-        const double seconds = std::chrono::duration<double>(now - start_).count();
-        std::fprintf(stderr, "\rframe %ld", done);
-        if (total_ > 0) {
-            std::fprintf(stderr, "/%ld (%ld%%)", total_, 100 * done / total_);
-        }
-        std::fprintf(stderr, ", %.1f frames/s   ", seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0);
-        std::fflush(stderr);
-    }
-
-    void finish(long done) {
-        update(done, true);
-        if (enabled_) {
-            std::fputc('\n', stderr);
-        }
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    bool enabled_;
-    long total_;
-    Clock::time_point start_ = Clock::now();
-    Clock::time_point shown_{};
-};
+// "frame 120/600 (20%), 7.5 frames/s".
+std::string progressText(long done, long total, std::chrono::steady_clock::time_point start) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::ostringstream text;
+    text.precision(1);
+    text << tools::countText("frame", done, total) << ", " << std::fixed
+         << (seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0) << " frames/s";
+    return text.str();
+}
 
 // "annotated-<stem>.png", or "annotated-<file name>.png" when two images of
 // the folder share a stem.
@@ -173,7 +100,9 @@ int run(const Options& options) {
     checkFoldersDiffer(options.input, options.outputFolder);
     OutputFolder output(options.outputFolder);
     JsonLinesWriter log(output.stage("detections.jsonl"));
-    Detector detector(options);
+    ZORCustomHMD library;
+    tools::InitialisedDetector detector(library, options.modelDirectory, options.threshold);
+    detector.plugin().OptimizeModel(true);  // the fastest target available; the default one otherwise
 
     std::optional<AnnotatedVideo> video;
     if (source->isVideo()) {
@@ -186,7 +115,9 @@ int run(const Options& options) {
         total = options.frameLimit;
     }
     sheet.expectFrames(total);
-    Progress progress(source->isVideo() && HELMET_DETECT_ISATTY(2), total);
+    tools::ProgressLine progress = tools::ProgressLine::onStandardError();
+    const bool showProgress = source->isVideo() && progress.enabled();
+    const auto start = std::chrono::steady_clock::now();
 
     long processed = 0;
     long detections = 0;
@@ -203,9 +134,14 @@ int run(const Options& options) {
         }
         sheet.add(frame.index, frame.image, objects, caption(frame));
         detections += static_cast<long>(objects.size());
-        progress.update(++processed);
+        ++processed;
+        if (showProgress) {
+            progress.show(progressText(processed, total, start));
+        }
     }
-    progress.finish(processed);
+    if (showProgress) {
+        progress.finish(progressText(processed, total, start));
+    }
     if (video) {
         video->close();
     }

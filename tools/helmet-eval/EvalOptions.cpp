@@ -12,42 +12,44 @@ const tools::OptionTable kOptions{{"model", "images", "video", "labels", "classe
                                    "threshold", "iou", "camera", "frames", "json", "curves", "min-height"},
                                   {"optimize", "grayscale"}};
 
-void printUsage(const std::string& defaultModelDirectory) {
-    std::cout << "helmet-eval: scores a ZORCustomHMD detector against labelled images or a labelled video.\n"
-                 "Usage: helmet-eval (--images DIR | --video FILE --labels FILE) [options]\n"
-                 "Options take --name=value or --name value.\n"
-                 "  --images DIR            folder with images/ and labels/ (YOLO: class cx cy w h, or polygons)\n"
-                 "  --video FILE            video to score, with\n"
-                 "  --labels FILE           its ground truth: frame class cx cy w h in video pixels\n"
-                 "  --classes MAP           dataset class id to detector class, default "
-              << defaultClassMap
-              << "\n"
-                 "  --exclude FILE          image paths to leave out (matched by file name)\n"
-                 "  --model DIR             model folder, default "
-              << defaultModelDirectory
-              << "\n"
-                 "  --detect-threshold T    confidence threshold passed to Initialize, default 0.05\n"
-                 "  --threshold T           operating threshold for precision, recall, F1, default 0.6\n"
-                 "  --iou T                 IoU for precision, recall, F1, default 0.5\n"
-                 "  --camera ID             camera identifier passed to RunInference, default helmet-eval\n"
-                 "  --frames N              at most N frames or images, default 0 (all)\n"
-                 "  --optimize              call OptimizeModel(true) before the first call\n"
-                 "  --grayscale             score the frames turned grayscale (BGR -> GRAY -> BGR)\n"
-                 "  --min-height N          also recall over the truths at least N px tall, default 0\n"
-                 "  --json FILE             also write every figure to FILE\n"
-                 "  --curves DIR            write pr-CLASS.png precision-recall curves into DIR\n"
-                 "  --help                  this help\n"
-                 "Exit status: 0 done, 1 the run failed, 2 a bad option, model or input.\n";
+std::string usage(const std::string& defaultModelDirectory) {
+    return std::string(
+               "helmet-eval: scores a ZORCustomHMD detector against labelled images or a labelled video.\n"
+               "Usage: helmet-eval (--images DIR | --video FILE --labels FILE) [options]\n"
+               "Options take --name=value or --name value.\n"
+               "  --images DIR            folder with images/ and labels/ (YOLO: class cx cy w h, or polygons)\n"
+               "  --video FILE            video to score, with\n"
+               "  --labels FILE           its ground truth: frame class cx cy w h in video pixels\n"
+               "  --classes MAP           dataset class id to detector class, default ") +
+           kDefaultClassMap +
+           "\n"
+           "  --exclude FILE          image paths to leave out (matched by file name)\n"
+           "  --model DIR             model folder, default " +
+           defaultModelDirectory +
+           "\n"
+           "  --detect-threshold T    confidence threshold passed to Initialize, default 0.05\n"
+           "  --threshold T           operating threshold for precision, recall, F1, default 0.6\n"
+           "  --iou T                 IoU for precision, recall, F1, default 0.5\n"
+           "  --camera ID             camera identifier passed to RunInference, default helmet-eval\n"
+           "  --frames N              at most N frames or images, default 0 (all)\n"
+           "  --optimize              call OptimizeModel(true) before the first call\n"
+           "  --grayscale             score the frames turned grayscale (BGR -> GRAY -> BGR)\n"
+           "  --min-height N          also recall over the truths at least N px tall, default 0\n"
+           "  --json FILE             also write every figure to FILE\n"
+           "  --curves DIR            write pr-CLASS.png precision-recall curves into DIR\n"
+           "  --help                  this help\n"
+           "Exit status: 0 done, 1 the run failed, 2 a bad option, model or input.\n";
 }
 
 }  // namespace
 
 std::optional<Options> parseOptions(int argc, const char* const* argv, const std::string& defaultModelDirectory) {
-    const tools::Arguments arguments = tools::Arguments::parse(argc, argv, kOptions);
-    if (arguments.helpRequested()) {
-        printUsage(defaultModelDirectory);
+    const std::optional<tools::Arguments> parsed =
+        tools::parseCommandLine(argc, argv, kOptions, usage(defaultModelDirectory), std::cout);
+    if (!parsed) {
         return std::nullopt;
     }
+    const tools::Arguments& arguments = *parsed;
     Options options;
     options.modelDirectory = arguments.text("model", defaultModelDirectory);
     options.imagesFolder = arguments.text("images");
@@ -81,24 +83,12 @@ std::optional<Options> parseOptions(int argc, const char* const* argv, const std
     if (options.modelDirectory.empty() || options.cameraId.empty()) {
         throw tools::UserError("--model and --camera need a value");
     }
-    if (!(options.detectThreshold >= 0.0f && options.detectThreshold <= 1.0f)) {
-        throw tools::UserError("--detect-threshold must be between 0 and 1");
-    }
-    if (!(options.threshold >= 0.0 && options.threshold <= 1.0)) {
-        throw tools::UserError("--threshold must be between 0 and 1");
-    }
     if (static_cast<float>(options.threshold) < options.detectThreshold) {
         throw tools::UserError(
             "--threshold must not be below --detect-threshold: the detector drops what lies below it");
     }
-    if (!(options.iou > 0.0 && options.iou <= 1.0)) {
+    if (options.iou == 0.0) {  // the range above lets 0 through; an IoU of 0 matches anything
         throw tools::UserError("--iou must be above 0 and at most 1");
-    }
-    if (!(options.minHeight >= 0.0)) {
-        throw tools::UserError("--min-height must be 0 or a height in pixels");
-    }
-    if (options.frameLimit < 0) {
-        throw tools::UserError("--frames must be 0 (all) or a positive count");
     }
     return options;
 }

@@ -25,7 +25,7 @@ struct Options {
     double minHeight = 0.0;  // recall also over the truths at least this many pixels tall
 };
 
-inline constexpr const char* defaultClassMap = "0:helmet,1:head";
+inline constexpr const char* kDefaultClassMap = "0:helmet,1:head";
 
 // Options take "--name=value" or "--name value". Returns nothing after
 // printing the usage for --help; throws tools::UserError for anything unusable.

@@ -2,55 +2,23 @@
 
 #include "ClassMap.h"
 #include "GrayscaleFrame.h"
+#include "InitialisedDetector.h"
 #include "LabelledData.h"
-#include "PluginDetector.h"
+#include "ProgressLine.h"
 #include "ToolExit.h"
 
+#include "ZORCustomHMD.h"
+
 #include <chrono>
-#include <cstdio>
 #include <stdexcept>
 
 namespace zor::eval {
 
 namespace {
 
-// "image 120/600 (20%)" on standard error, rewritten in place at most four
-// times a second.
-class Progress {
-public:
-    Progress(bool enabled, long total, const char* noun) : enabled_(enabled), total_(total), noun_(noun) {}
-
-    void update(long done, bool force = false) {
-        const auto now = Clock::now();
-        if (!enabled_ || (!force && now - shown_ < std::chrono::milliseconds(250))) {
-            return;
-        }
-        shown_ = now;
-        std::fprintf(stderr, "\r%s %ld", noun_, done);
-        if (total_ > 0) {
-            std::fprintf(stderr, "/%ld (%ld%%)", total_, 100 * done / total_);
-        }
-        std::fputs("   ", stderr);
-        std::fflush(stderr);
-    }
-
-    void finish(long done) {
-        update(done, true);
-        if (enabled_) {
-            std::fputc('\n', stderr);
-        }
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    bool enabled_;
-    long total_;
-    const char* noun_;
-    Clock::time_point shown_{};
-};
-
-std::vector<Detection> toDetections(const std::vector<CustomObject>& objects, const std::vector<std::string>& labels) {
-    std::vector<Detection> detections;
+std::vector<PredictedBox> toDetections(const std::vector<CustomObject>& objects,
+                                       const std::vector<std::string>& labels) {
+    std::vector<PredictedBox> detections;
     detections.reserve(objects.size());
     for (const CustomObject& object : objects) {
         std::string name = object.className;
@@ -65,10 +33,14 @@ std::vector<Detection> toDetections(const std::vector<CustomObject>& objects, co
 
 }  // namespace
 
-EvalReport runEvaluation(const Options& options, bool showProgress) {
-    const ClassMap classes = parseClassMap(options.classMap.empty() ? defaultClassMap : options.classMap);
+EvalReport runEvaluation(const Options& options) {
+    const ClassMap classes = parseClassMap(options.classMap.empty() ? kDefaultClassMap : options.classMap);
     const std::unique_ptr<LabelledData> data = openLabelledData(options, classes);
-    PluginDetector detector(options.modelDirectory, options.detectThreshold, options.optimize);
+    ZORCustomHMD library;
+    tools::InitialisedDetector detector(library, options.modelDirectory, options.detectThreshold);
+    if (options.optimize && !detector.plugin().OptimizeModel(true)) {
+        throw std::runtime_error("OptimizeModel(true) returned false for " + options.modelDirectory);
+    }
     const std::vector<std::string> labels = parseLabelMap(detector.labelMap());
     if (labels.empty()) {
         throw tools::UserError("Initialize gave an empty label map for " + options.modelDirectory);
@@ -76,7 +48,8 @@ EvalReport runEvaluation(const Options& options, bool showProgress) {
     checkClassMap(classes, labels);
 
     Evaluator evaluator({labels, options.threshold, options.iou, options.minHeight});
-    Progress progress(showProgress, data->expectedFrames(), options.video.empty() ? "image" : "frame");
+    tools::ProgressLine progress = tools::ProgressLine::onStandardError();
+    const std::string noun = options.video.empty() ? "image" : "frame";
     std::chrono::steady_clock::duration inference{};
     LabelledFrame frame;
     while (data->next(frame)) {
@@ -94,9 +67,9 @@ EvalReport runEvaluation(const Options& options, bool showProgress) {
         }
         inference += std::chrono::steady_clock::now() - start;
         evaluator.addImage(frame.truths, toDetections(objects, labels));
-        progress.update(evaluator.images());
+        progress.show(tools::countText(noun, evaluator.images(), data->expectedFrames()));
     }
-    progress.finish(evaluator.images());
+    progress.finish(tools::countText(noun, evaluator.images(), data->expectedFrames()));
     if (evaluator.images() == 0) {
         throw tools::UserError("nothing to score in " + data->description());
     }

@@ -22,13 +22,13 @@ struct EvalReport {
     double minHeight = 0.0;
     double meanInferenceMs = 0.0;
     std::vector<ClassFigures> classes;
-    double meanAp50 = undefined;  // over the classes with ground truth
-    double meanAp50to95 = undefined;
+    double meanAp50 = kUndefined;  // over the classes with ground truth
+    double meanAp50to95 = kUndefined;
 };
 
 // Throws tools::UserError for an unusable model, class map or input, and
-// std::runtime_error when the run itself fails. Progress goes to standard
-// error when `showProgress`.
-EvalReport runEvaluation(const Options& options, bool showProgress);
+// std::runtime_error when the run itself fails. A progress line goes to
+// standard error when it is a terminal.
+EvalReport runEvaluation(const Options& options);
 
 }  // namespace zor::eval

@@ -154,7 +154,7 @@ void writeJson(std::ostream& out, const EvalReport& report) {
     out << "  \"imagesWithoutHelmet\": " << (helmet ? std::to_string(helmet->imagesWithoutGroundTruth) : "null")
         << ",\n"
         << "  \"falseHelmetsPerImageWithoutHelmet\": "
-        << jsonNumber(helmet ? helmet->falsePositivesPerImageWithoutGroundTruth : undefined) << ",\n"
+        << jsonNumber(helmet ? helmet->falsePositivesPerImageWithoutGroundTruth : kUndefined) << ",\n"
         << "  \"classes\": [";
     for (std::size_t c = 0; c < report.classes.size(); ++c) {
         const ClassFigures& figures = report.classes[c];

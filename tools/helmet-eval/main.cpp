@@ -5,22 +5,15 @@
 #include "EvalOptions.h"
 #include "EvalRun.h"
 #include "Report.h"
+#include "TextFile.h"
 #include "ToolExit.h"
 
 #include <opencv2/core/utils/logger.hpp>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
-
-#if defined(_WIN32)
-#include <io.h>
-#define HELMET_EVAL_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define HELMET_EVAL_ISATTY(fd) isatty(fd)
-#endif
+#include <sstream>
 
 #ifndef HELMET_EVAL_DEFAULT_MODEL
 #define HELMET_EVAL_DEFAULT_MODEL "models/ZOR_Helmet"
@@ -47,15 +40,12 @@ void checkOutputs(const zor::eval::Options& options) {
 
 int run(const zor::eval::Options& options) {
     checkOutputs(options);
-    const zor::eval::EvalReport report = zor::eval::runEvaluation(options, HELMET_EVAL_ISATTY(2) == 1);
+    const zor::eval::EvalReport report = zor::eval::runEvaluation(options);
     zor::eval::printTable(std::cout, report);
     if (!options.jsonFile.empty()) {
-        std::ofstream json(options.jsonFile, std::ios::trunc);
+        std::ostringstream json;
         zor::eval::writeJson(json, report);
-        json.close();
-        if (!json) {
-            throw std::runtime_error("cannot write " + options.jsonFile);
-        }
+        zor::tools::writeTextFile(options.jsonFile, json.str());
     }
     if (!options.curvesFolder.empty()) {
         zor::eval::writeCurves(options.curvesFolder, report.classes, report.threshold);

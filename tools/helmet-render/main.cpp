@@ -1,6 +1,7 @@
 // helmet-render: synthetic construction-site scenes for the helmet detector.
 #include "CommandLine.h"
 #include "DatasetWriter.h"
+#include "OutputError.h"
 #include "VideoWriter.h"
 
 #include <opencv2/core/utility.hpp>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace {
@@ -18,28 +20,27 @@ using zor::tools::UserError;
 const zor::tools::OptionTable kOptions{
     {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality", "variety", "camera"}, {}, 1};
 
-void printUsage() {
-    std::cout << "helmet-render: synthetic helmet/head scenes (dataset, frames, far, video, sheet)\n"
-                 "Usage: helmet-render MODE --out PATH [options]; MODE is dataset, frames, far, video or sheet.\n"
-                 "Options take --name=value or --name value.\n"
-                 "  --out PATH      output folder (dataset, frames, far), MJPEG AVI path (video)\n"
-                 "                  or PNG path (sheet)\n"
-                 "  --count N       number of images, default 1000\n"
-                 "  --seed N        random seed, default 1\n"
-                 "  --size N        dataset, sheet: side of the square images, default 256\n"
-                 "  --variety V     dataset, sheet, far: standard (dataset's default, its original images)\n"
-                 "                  or wide (far's and sheet's default): more backs and sides, hard hats of\n"
-                 "                  every colour, hoods, sun hats, carried hard hats, red/orange/yellow\n"
-                 "                  negatives, infrared, low-light and motion-blurred frames\n"
-                 "  --camera C      with the wide variety: mixed (default; 10% infrared, 10% low light,\n"
-                 "                  10% motion blur) or normal (none; the same scenes otherwise)\n"
-                 "  --format EXT    png or jpg (default: png for dataset, jpg for frames and far)\n"
-                 "  --mp4 PATH      video: also write an H.264 MP4 here\n"
-                 "  --frames N      video: number of frames, default 300\n"
-                 "  --labels PATH   video: write per-frame ground truth here\n"
-                 "  --quality N     video: JPEG quality of the AVI when FFmpeg has no MJPEG encoder, default 50\n"
-                 "Exit status: 0 done, 1 the run failed, 2 a bad option.\n";
-}
+constexpr const char* kUsage =
+    "helmet-render: synthetic helmet/head scenes (dataset, frames, far, video, sheet)\n"
+    "Usage: helmet-render MODE --out PATH [options]; MODE is dataset, frames, far, video or sheet.\n"
+    "Options take --name=value or --name value.\n"
+    "  --out PATH      output folder (dataset, frames, far), MJPEG AVI path (video)\n"
+    "                  or PNG path (sheet)\n"
+    "  --count N       number of images, default 1000\n"
+    "  --seed N        random seed, default 1\n"
+    "  --size N        dataset, sheet: side of the square images, default 256\n"
+    "  --variety V     dataset, sheet, far: standard (dataset's default, its original images)\n"
+    "                  or wide (far's and sheet's default): more backs and sides, hard hats of\n"
+    "                  every colour, hoods, sun hats, carried hard hats, red/orange/yellow\n"
+    "                  negatives, infrared, low-light and motion-blurred frames\n"
+    "  --camera C      with the wide variety: mixed (default; 10% infrared, 10% low light,\n"
+    "                  10% motion blur) or normal (none; the same scenes otherwise)\n"
+    "  --format EXT    png or jpg (default: png for dataset, jpg for frames and far)\n"
+    "  --mp4 PATH      video: also write an H.264 MP4 here\n"
+    "  --frames N      video: number of frames, default 300\n"
+    "  --labels PATH   video: write per-frame ground truth here\n"
+    "  --quality N     video: JPEG quality of the AVI when FFmpeg has no MJPEG encoder, default 50\n"
+    "Exit status: 0 done, 1 the run failed, 2 a bad option or an unusable output path.\n";
 
 int render(const Arguments& arguments) {
     const std::string mode = arguments.positional().empty() ? "" : arguments.positional().front();
@@ -72,7 +73,12 @@ int render(const Arguments& arguments) {
         o.ext = format == "jpg" ? ".jpg" : ".png";
         o.wide = mode == "sheet" ? variety != "standard" : variety == "wide";
         o.cameraEffects = camera != "normal";
-        return mode == "sheet" ? zor::render::writeSheet(o, out) : zor::render::writeDataset(o);
+        if (mode == "sheet") {
+            zor::render::writeSheet(o, out);
+        } else {
+            zor::render::writeDataset(o);
+        }
+        return zor::tools::kExitDone;
     }
     if (mode == "far") {
         zor::render::FarOptions o;
@@ -82,7 +88,8 @@ int render(const Arguments& arguments) {
         o.ext = format == "png" ? ".png" : ".jpg";
         o.wide = variety != "standard";
         o.cameraEffects = camera != "normal";
-        return zor::render::writeFar(o);
+        zor::render::writeFar(o);
+        return zor::tools::kExitDone;
     }
     if (mode == "frames") {
         zor::render::FramesOptions o;
@@ -90,7 +97,8 @@ int render(const Arguments& arguments) {
         o.count = count;
         o.seed = seed;
         o.ext = format == "png" ? ".png" : ".jpg";
-        return zor::render::writeFrames(o);
+        zor::render::writeFrames(o);
+        return zor::tools::kExitDone;
     }
     if (mode == "video") {
         zor::render::VideoOptions o;
@@ -100,7 +108,8 @@ int render(const Arguments& arguments) {
         o.frames = arguments.number("frames", 300, 1, 1'000'000);
         o.seed = seed;
         o.quality = arguments.number("quality", 50, 1, 100);
-        return zor::render::writeVideo(o);
+        zor::render::writeVideo(o);
+        return zor::tools::kExitDone;
     }
     throw UserError("the mode must be dataset, frames, far, video or sheet (see --help)");
 }
@@ -109,11 +118,15 @@ int render(const Arguments& arguments) {
 
 int main(int argc, char** argv) {
     return zor::tools::runToolMain("helmet-render", [&]() -> int {
-        const Arguments arguments = Arguments::parse(argc, argv, kOptions);
-        if (arguments.helpRequested()) {
-            printUsage();
+        const std::optional<Arguments> arguments =
+            zor::tools::parseCommandLine(argc, argv, kOptions, kUsage, std::cout);
+        if (!arguments) {
             return zor::tools::kExitDone;
         }
-        return render(arguments);
+        try {
+            return render(*arguments);
+        } catch (const zor::render::OutputError& error) {
+            throw UserError(error.what());  // an output path the user can fix
+        }
     });
 }

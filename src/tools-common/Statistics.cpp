@@ -5,7 +5,7 @@
 #include <numeric>
 #include <stdexcept>
 
-namespace zor::bench {
+namespace zor::tools {
 
 namespace {
 
@@ -68,4 +68,4 @@ Spread spreadOf(std::vector<double> values) {
     return spread;
 }
 
-}  // namespace zor::bench
+}  // namespace zor::tools

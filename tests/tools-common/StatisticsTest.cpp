@@ -9,8 +9,8 @@
 
 namespace {
 
-using zor::bench::percentile;
-using zor::bench::summarize;
+using zor::tools::percentile;
+using zor::tools::summarize;
 
 // 1, 2, ..., n
 std::vector<double> oneTo(int n) {
@@ -66,7 +66,7 @@ TEST(Percentile, RejectsWhatHasNoAnswer) {
 
 TEST(Summarize, AgreesWithPercentileOnUnsortedSamples) {
     const std::vector<double> samples{5.0, 1.0, 30.0, 2.0, 4.0, 3.0, 100.0, 6.0, 7.0, 8.0, 9.0};
-    const zor::bench::LatencySummary summary = summarize(samples);
+    const zor::tools::LatencySummary summary = summarize(samples);
     EXPECT_EQ(summary.count, samples.size());
     EXPECT_DOUBLE_EQ(summary.mean, 175.0 / 11.0);
     EXPECT_DOUBLE_EQ(summary.min, 1.0);
@@ -78,7 +78,7 @@ TEST(Summarize, AgreesWithPercentileOnUnsortedSamples) {
     EXPECT_LE(summary.p90, summary.p99);
     EXPECT_LE(summary.p99, summary.max);
 
-    const zor::bench::LatencySummary single = summarize({2.5});
+    const zor::tools::LatencySummary single = summarize({2.5});
     EXPECT_EQ(single.count, 1u);
     EXPECT_DOUBLE_EQ(single.mean, 2.5);
     EXPECT_DOUBLE_EQ(single.min, 2.5);

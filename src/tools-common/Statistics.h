@@ -1,10 +1,12 @@
-// Order statistics of per-call latencies: small pure functions.
+// Order statistics of samples (per-call latencies, confidences): small pure
+// functions. One convention everywhere: a percentile p is in [0, 100], and no
+// samples, a NaN sample or p outside [0, 100] throw std::invalid_argument.
 #pragma once
 
 #include <cstddef>
 #include <vector>
 
-namespace zor::bench {
+namespace zor::tools {
 
 // The p-th percentile (p in [0, 100]) of `samples`, given in any order:
 // linear interpolation between the two nearest ranks, so that p = 0 is the
@@ -38,4 +40,4 @@ struct Spread {
 // The spread of `values` (same rules as percentile).
 Spread spreadOf(std::vector<double> values);
 
-}  // namespace zor::bench
+}  // namespace zor::tools
