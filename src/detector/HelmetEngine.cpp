@@ -2,6 +2,7 @@
 
 #include "Decode.h"
 #include "Preprocess.h"
+#include "Tiling.h"
 #ifdef HMD_WITH_ONEDNN
 #include "OneDnnNetwork.h"
 #endif
@@ -197,22 +198,43 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
         return {};
     }
     const ModelManifest& manifest = model_->manifest;
-    const Letterbox letterbox = Letterbox::fit(bgr.size(), manifest.inputSize);
-    std::vector<Candidate> candidates;
-    {
+    const int classCount = static_cast<int>(manifest.classNames.size());
+    auto candidatesOf = [&](const cv::Mat& view, const Letterbox& letterbox) {
         auto lease = model_->pool.borrow();
         cv::Mat& blob = lease.inputBuffer();
-        makeInputBlob(bgr, letterbox, manifest.inputSize, manifest.padValue, blob);
-        candidates = decodeOutput(lease.forward(blob), manifest.layout, static_cast<int>(manifest.classNames.size()),
-                                  model_->threshold);
-    }
+        makeInputBlob(view, letterbox, manifest.inputSize, manifest.padValue, blob);
+        return decodeOutput(lease.forward(blob), manifest.layout, classCount, model_->threshold);
+    };
     std::vector<Detection> detections;
-    for (const Candidate& candidate : suppressOverlaps(candidates, manifest.nmsIoU, manifest.nmsScope)) {
-        const cv::Rect box = letterbox.toFrame(candidate.box);
-        if (!box.empty()) {
-            detections.push_back(
-                {candidate.classId, manifest.classNames[candidate.classId], candidate.confidence, box});
+    const std::vector<cv::Rect> views = tileViews(bgr.size(), manifest.inputSize, manifest.tiles);
+    if (views.size() == 1) {
+        // Suppression in input pixels, before the boxes are rounded to the frame's.
+        const Letterbox letterbox = Letterbox::fit(bgr.size(), manifest.inputSize);
+        const std::vector<Candidate> candidates = candidatesOf(bgr, letterbox);
+        for (const Candidate& candidate : suppressOverlaps(candidates, manifest.nmsIoU, manifest.nmsScope)) {
+            const cv::Rect box = letterbox.toFrame(candidate.box);
+            if (!box.empty()) {
+                detections.push_back(
+                    {candidate.classId, manifest.classNames[candidate.classId], candidate.confidence, box});
+            }
         }
+        return detections;
+    }
+    // Views of different scales meet in frame pixels.
+    std::vector<Candidate> inFrame;
+    for (const cv::Rect& view : views) {
+        const Letterbox letterbox = Letterbox::fit(view.size(), manifest.inputSize);
+        const bool wholeFrame = view.size() == bgr.size();
+        for (const Candidate& candidate : candidatesOf(bgr(view), letterbox)) {
+            const cv::Rect box = letterbox.toFrame(candidate.box) + view.tl();
+            if (!box.empty() && (wholeFrame || !touchesInnerEdge(box, view, bgr.size()))) {
+                inFrame.push_back({candidate.classId, candidate.confidence, cv::Rect2f(box)});
+            }
+        }
+    }
+    for (const Candidate& candidate : suppressOverlaps(inFrame, manifest.nmsIoU, manifest.nmsScope)) {
+        detections.push_back(
+            {candidate.classId, manifest.classNames[candidate.classId], candidate.confidence, cv::Rect(candidate.box)});
     }
     return detections;
 }

@@ -48,6 +48,7 @@ CustomParams describe(const EngineConfiguration& configuration) {
         setting("threads", configuration.loaded ? std::to_string(configuration.threads) : ""),
         setting("nms_mode", configuration.loaded ? suppressionScopeName(manifest.nmsScope) : ""),
         setting("model_version", manifest.modelVersion),
+        setting("tiles", configuration.loaded ? std::to_string(manifest.tiles) : ""),
     };
     return params;
 }

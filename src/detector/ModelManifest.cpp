@@ -10,6 +10,7 @@ namespace {
 
 constexpr int kMaxInputSide = 4096;
 constexpr int kMaxThreads = 256;
+constexpr int kMaxTiles = 4;
 // A manifest is a few hundred bytes. OpenCV's YAML reader recurses once per
 // nesting level with no limit of its own, so a small file of nested brackets
 // or sequence dashes would end the process; both are bounded before it reads.
@@ -229,6 +230,10 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
         } else {
             return "unknown backend '" + name + "' (expected auto, onednn or opencv)";
         }
+    }
+    const cv::FileNode tiles = root["tiles"];
+    if (!tiles.empty() && (!readInt(tiles, manifest.tiles) || manifest.tiles < 1 || manifest.tiles > kMaxTiles)) {
+        return "tiles must be an integer from 1 to " + std::to_string(kMaxTiles);
     }
     const cv::FileNode threads = root["threads"];
     if (!threads.empty() &&

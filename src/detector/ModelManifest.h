@@ -42,6 +42,7 @@ struct ModelManifest {
     std::string modelVersion;                     // optional key model_version, for people and reports
     BackendChoice backend = BackendChoice::Auto;  // optional key backend
     int threads = 1;                              // optional key threads: oneDNN threads per call
+    int tiles = 1;  // optional key tiles: also an n x n grid of tiles on frames shrunk by more than half
 };
 
 const char* layoutName(OutputLayout layout);
