@@ -1,5 +1,6 @@
 // The faults that the contract program or the certification program must
-// catch, one per faulty library.
+// catch. The faulty library carries all of them and shows one: the one its
+// process names in the environment variable HMD_FAULT.
 #pragma once
 
 enum class Fault {
@@ -45,6 +46,6 @@ enum class Fault {
     StallsNowAndThen,
 };
 
-// The fault of this library, defined by FaultChoice.cpp: the one file
-// compiled per faulty library, so that FaultyHMD.cpp is compiled once.
-extern const Fault kChosenFault;
+// The fault HMD_FAULT names. The library cannot run without one: a missing
+// or unknown name ends the process with a message, before any test runs.
+Fault chosenFault();

@@ -1,5 +1,5 @@
 // A ZORCustomHMD that behaves like the reference detector except for the one
-// fault its FaultChoice.cpp names (compiled per library, with HMD_FAULT). It runs the reference plugin code
+// fault HMD_FAULT names when the library loads. It runs the reference plugin code
 // and bends only what the fault is about.
 #include "Faults.h"
 #include "HelmetPlugin.h"
@@ -18,7 +18,7 @@
 
 namespace {
 
-const Fault& fault = kChosenFault;
+const Fault fault = chosenFault();
 
 CustomObject phantomHelmet(const std::string& cameraId) {
     CustomObject object;

@@ -118,6 +118,7 @@ def main():
             "certification_as_expected": not certification_problems,
             "certification_problems": certification_problems,
         }
+        os.makedirs(os.path.dirname(args.result), exist_ok=True)
         with open(args.result, "w", encoding="utf-8") as handle:
             json.dump(result, handle, indent=1)
     for problem in problems + certification_problems:
