@@ -10,7 +10,6 @@
 #include <opencv2/dnn.hpp>
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -223,14 +222,13 @@ std::vector<Detection> HelmetEngine::detect(const cv::Mat& frame) const {
     }
     // Views of different scales meet in frame pixels.
     std::vector<Candidate> inFrame;
-    const double wholeScale = Letterbox::fit(bgr.size(), manifest.inputSize).scale;
-    const double smallest = std::getenv("HMD_TILE_MAX") ? std::atof(std::getenv("HMD_TILE_MAX")) : 1e9;
+    const double wholeFrameScale = Letterbox::fit(bgr.size(), manifest.inputSize).scale;
     for (const cv::Rect& view : views) {
         const Letterbox letterbox = Letterbox::fit(view.size(), manifest.inputSize);
         const bool wholeFrame = view.size() == bgr.size();
         for (const Candidate& candidate : candidatesOf(bgr(view), letterbox)) {
             const cv::Rect box = letterbox.toFrame(candidate.box) + view.tl();
-            if (!box.empty() && (wholeFrame || (!touchesInnerEdge(box, view, bgr.size()) && box.height * wholeScale < smallest))) {
+            if (!box.empty() && (wholeFrame || keptFromTile(box, view, bgr.size(), wholeFrameScale))) {
                 inFrame.push_back({candidate.classId, candidate.confidence, cv::Rect2f(box)});
             }
         }

@@ -9,6 +9,8 @@ namespace {
 
 // A box this close to an inner tile edge counts as cut.
 constexpr int kEdgeMargin = 2;
+// Input pixels: objects the whole frame shows this tall are its own.
+constexpr double kLargestTileObject = 16.0;
 
 // Starts and length of `tiles` spans over `length` overlapping by a fifth.
 std::vector<cv::Range> spans(int length, int tiles) {
@@ -38,10 +40,11 @@ std::vector<cv::Rect> tileViews(cv::Size frame, cv::Size input, int tiles) {
     return views;
 }
 
-bool touchesInnerEdge(const cv::Rect& box, const cv::Rect& view, cv::Size frame) {
-    return (view.x > 0 && box.x <= view.x + kEdgeMargin) || (view.y > 0 && box.y <= view.y + kEdgeMargin) ||
-           (view.br().x < frame.width && box.br().x >= view.br().x - kEdgeMargin) ||
-           (view.br().y < frame.height && box.br().y >= view.br().y - kEdgeMargin);
+bool keptFromTile(const cv::Rect& box, const cv::Rect& view, cv::Size frame, double wholeFrameScale) {
+    const bool cut = (view.x > 0 && box.x <= view.x + kEdgeMargin) || (view.y > 0 && box.y <= view.y + kEdgeMargin) ||
+                     (view.br().x < frame.width && box.br().x >= view.br().x - kEdgeMargin) ||
+                     (view.br().y < frame.height && box.br().y >= view.br().y - kEdgeMargin);
+    return !cut && box.height * wholeFrameScale < kLargestTileObject;
 }
 
 }  // namespace zor::hmd

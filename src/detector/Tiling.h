@@ -15,9 +15,12 @@ namespace zor::hmd {
 // half.
 std::vector<cv::Rect> tileViews(cv::Size frame, cv::Size input, int tiles);
 
-// Whether `box` (frame pixels) reaches an edge of `view` that lies inside the
-// frame: such a box is likely cut by the tile, and the overlapping tile or the
-// whole frame sees the object whole.
-bool touchesInnerEdge(const cv::Rect& box, const cv::Rect& view, cv::Size frame);
+// Whether a tile's `box` (frame pixels) counts. It does not when it reaches
+// an edge of `view` that lies inside the frame (the tile likely cuts it; the
+// overlapping tile or the whole frame sees it whole), nor when the whole frame
+// shows it at least two stride-8 cells (16 input pixels) tall at
+// `wholeFrameScale`: the whole frame finds such objects, and what only a tile
+// finds at that size is mostly a false alarm.
+bool keptFromTile(const cv::Rect& box, const cv::Rect& view, cv::Size frame, double wholeFrameScale);
 
 }  // namespace zor::hmd

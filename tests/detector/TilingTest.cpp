@@ -5,8 +5,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 using namespace zor::test;
+using zor::hmd::keptFromTile;
 using zor::hmd::tileViews;
-using zor::hmd::touchesInnerEdge;
 
 namespace {
 
@@ -35,12 +35,14 @@ TEST(TileViews, GridOfOverlappingTilesCoversTheFrame) {
     }
 }
 
-TEST(TouchesInnerEdge, OnlyEdgesInsideTheFrameCutBoxes) {
+TEST(KeptFromTile, OnlySmallBoxesAwayFromInnerTileEdges) {
     const cv::Rect topLeftTile(0, 0, 1000, 600);
-    EXPECT_TRUE(touchesInnerEdge(cv::Rect(980, 100, 20, 30), topLeftTile, kFullHd));
-    EXPECT_TRUE(touchesInnerEdge(cv::Rect(100, 580, 20, 20), topLeftTile, kFullHd));
-    EXPECT_FALSE(touchesInnerEdge(cv::Rect(0, 0, 20, 30), topLeftTile, kFullHd));  // the frame's own corner
-    EXPECT_FALSE(touchesInnerEdge(cv::Rect(500, 300, 20, 30), topLeftTile, kFullHd));
+    const double wholeFrameScale = 0.25;  // 1080p into 480x288
+    EXPECT_TRUE(keptFromTile(cv::Rect(500, 300, 20, 30), topLeftTile, kFullHd, wholeFrameScale));
+    EXPECT_TRUE(keptFromTile(cv::Rect(0, 0, 20, 30), topLeftTile, kFullHd, wholeFrameScale));  // the frame's corner
+    EXPECT_FALSE(keptFromTile(cv::Rect(980, 100, 20, 30), topLeftTile, kFullHd, wholeFrameScale));  // cut on the right
+    EXPECT_FALSE(keptFromTile(cv::Rect(100, 580, 20, 20), topLeftTile, kFullHd, wholeFrameScale));  // cut below
+    EXPECT_FALSE(keptFromTile(cv::Rect(500, 300, 60, 80), topLeftTile, kFullHd, wholeFrameScale));  // the whole frame's
 }
 
 // The shipped model with tiling on, on the rendered far-scene frames.
