@@ -1,9 +1,9 @@
 #include "ExcludeList.h"
 
-#include "ToolExit.h"
+#include "TextFile.h"
 
 #include <algorithm>
-#include <fstream>
+#include <sstream>
 
 namespace zor::eval {
 
@@ -25,10 +25,7 @@ ExcludeList ExcludeList::parse(std::istream& in) {
 }
 
 ExcludeList ExcludeList::read(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    if (!in) {
-        throw tools::UserError("cannot read the exclusion list " + file.string());
-    }
+    std::istringstream in(tools::readTextFile(file, tools::kMaxTextInputBytes, "exclusion list"));
     return parse(in);
 }
 

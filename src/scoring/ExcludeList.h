@@ -15,7 +15,8 @@ public:
 
     // Blank lines and '#' lines are skipped; '\' separators count as '/'.
     static ExcludeList parse(std::istream& in);
-    // Throws tools::UserError when the file cannot be read.
+    // Throws tools::UserError unless the file is a readable regular file of at
+    // most tools::kMaxTextInputBytes.
     static ExcludeList read(const std::filesystem::path& file);
 
     bool excludes(const std::filesystem::path& image) const;

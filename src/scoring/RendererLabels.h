@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <istream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,15 @@ namespace zor::eval {
 using FrameLabels = std::map<long, std::vector<LabelledBox>>;
 
 // Classes missing from `classes` are left out. Throws tools::UserError naming
-// `source` and the line for anything malformed.
-FrameLabels parseRendererLabels(std::istream& in, const ClassMap& classes, const std::string& source);
+// `source` and the line for anything malformed, a box without width or height,
+// and, where the frame size is known, a box reaching outside the frame (by
+// more than a pixel of rounding).
+FrameLabels parseRendererLabels(std::istream& in, const ClassMap& classes, const std::string& source,
+                                std::optional<cv::Size> frameSize = std::nullopt);
 
-// The same for a file, which must exist.
-FrameLabels readRendererLabels(const std::filesystem::path& file, const ClassMap& classes);
+// The same for a file, which must be a regular file of at most
+// tools::kMaxTextInputBytes.
+FrameLabels readRendererLabels(const std::filesystem::path& file, const ClassMap& classes,
+                               std::optional<cv::Size> frameSize = std::nullopt);
 
 }  // namespace zor::eval

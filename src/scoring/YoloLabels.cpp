@@ -1,15 +1,43 @@
 #include "YoloLabels.h"
 
+#include "TextFile.h"
 #include "TextLines.h"
 #include "ToolExit.h"
 
 #include <algorithm>
-#include <fstream>
 #include <limits>
+#include <sstream>
 
 namespace zor::eval {
 
 namespace {
+
+// Rounding in the tools that write labels puts edges a hair outside 0..1.
+constexpr double kTolerance = 1e-3;
+
+bool inUnitRange(double value) {
+    return value >= -kTolerance && value <= 1.0 + kTolerance;
+}
+
+// What is wrong with the values of a well-formed line, or nothing: a value
+// outside the image would silently move AP.
+std::optional<std::string> valueProblem(const std::vector<double>& numbers) {
+    if (!std::all_of(numbers.begin(), numbers.end(), inUnitRange)) {
+        return "coordinates must lie between 0 and 1";
+    }
+    if (numbers.size() != 4) {
+        return std::nullopt;
+    }
+    const double cx = numbers[0], cy = numbers[1], w = numbers[2], h = numbers[3];
+    if (w <= 0.0 || h <= 0.0) {
+        return "width and height must be above 0";
+    }
+    if (!inUnitRange(cx - w / 2.0) || !inUnitRange(cx + w / 2.0) || !inUnitRange(cy - h / 2.0) ||
+        !inUnitRange(cy + h / 2.0)) {
+        return "the box reaches outside the image";
+    }
+    return std::nullopt;
+}
 
 // The normalised box of one line's coordinates: a centre box for four
 // numbers, the bounding box of the points for three or more pairs.
@@ -17,9 +45,6 @@ std::optional<cv::Rect2d> normalisedBox(const std::vector<double>& numbers) {
     if (numbers.size() == 4) {
         const double w = numbers[2];
         const double h = numbers[3];
-        if (w < 0.0 || h < 0.0) {
-            return std::nullopt;
-        }
         return cv::Rect2d(numbers[0] - w / 2.0, numbers[1] - h / 2.0, w, h);
     }
     if (numbers.size() < 6 || numbers.size() % 2 != 0) {
@@ -58,9 +83,12 @@ std::vector<LabelledBox> parseYoloLabels(std::istream& in, cv::Size imageSize, c
         }
         const std::optional<cv::Rect2d> box =
             numbers.size() + 1 == words.size() ? normalisedBox(numbers) : std::nullopt;
+        const std::string where = source + ":" + std::to_string(lineNumber) + ": ";
         if (!classId || *classId < 0 || !box) {
-            throw tools::UserError(source + ":" + std::to_string(lineNumber) +
-                                   ": not 'class cx cy w h' or 'class x1 y1 x2 y2 x3 y3 ...': " + line);
+            throw tools::UserError(where + "not 'class cx cy w h' or 'class x1 y1 x2 y2 x3 y3 ...': " + line);
+        }
+        if (const std::optional<std::string> problem = valueProblem(numbers)) {
+            throw tools::UserError(where + *problem + ": " + line);
         }
         const auto mapped = classes.find(static_cast<int>(std::min<long>(*classId, std::numeric_limits<int>::max())));
         if (mapped == classes.end()) {
@@ -78,10 +106,7 @@ std::vector<LabelledBox> readYoloLabels(const std::filesystem::path& file, cv::S
     if (!std::filesystem::exists(file, error)) {
         return {};
     }
-    std::ifstream in(file);
-    if (!in) {
-        throw tools::UserError("cannot read " + file.string());
-    }
+    std::istringstream in(tools::readTextFile(file, tools::kMaxTextInputBytes, "label file"));
     return parseYoloLabels(in, imageSize, classes, file.string());
 }
 

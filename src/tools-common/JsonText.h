@@ -9,7 +9,9 @@
 
 namespace zor::tools {
 
-// A JSON string literal: quotes, backslashes and control characters escaped.
+// A JSON string literal: quotes, backslashes and control characters escaped,
+// and each ill-formed UTF-8 sequence (stray bytes, overlong forms, surrogates,
+// cut-off sequences) replaced by U+FFFD, so that the output is always valid.
 std::string jsonString(const std::string& text);
 
 // The shortest decimal form that reads back to the same value; null for NaN

@@ -1,6 +1,7 @@
 #include "MediaInput.h"
 
 #include "QuietOpenCvLog.h"
+#include "TextFile.h"
 #include "ToolExit.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -19,10 +20,7 @@ namespace zor::tools {
 namespace fs = std::filesystem;
 
 VideoReader::VideoReader(const fs::path& path) {
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
-        throw UserError("video not found: " + path.string());
-    }
+    requireRegularFile(path, "video");
     {
         const QuietOpenCvLog quiet;
         try {
@@ -45,6 +43,7 @@ VideoReader::VideoReader(const fs::path& path) {
     if (first_.empty()) {
         throw UserError("cannot read the video " + path.string());
     }
+    frameSize_ = first_.size();
     const double fps = capture_.get(cv::CAP_PROP_FPS);
     fps_ = std::isfinite(fps) && fps > 0.0 ? fps : 25.0;
     const double count = capture_.get(cv::CAP_PROP_FRAME_COUNT);
@@ -86,6 +85,7 @@ std::vector<fs::path> listImages(const fs::path& folder) {
 }
 
 cv::Mat readImage(const fs::path& path) {
+    requireRegularFile(path, "image");  // OpenCV would wait on a FIFO for ever
     cv::Mat image;
     try {
         image = cv::imread(path.string(), cv::IMREAD_COLOR);

@@ -16,7 +16,7 @@ namespace zor::tools {
 // does not decode is told at once.
 class VideoReader {
 public:
-    // Throws UserError when the file is missing or gives no frame.
+    // Throws UserError when the file is missing, not a regular file or gives no frame.
     explicit VideoReader(const std::filesystem::path& path);
 
     // The next frame (a new buffer each time); false at the end.
@@ -26,10 +26,13 @@ public:
     double fps() const { return fps_; }
     // Frames the file says it holds; 0 when it does not say.
     long frameCount() const { return frameCount_; }
+    // The size of the first frame.
+    cv::Size frameSize() const { return frameSize_; }
 
 private:
     cv::VideoCapture capture_;
     cv::Mat first_;
+    cv::Size frameSize_;
     double fps_ = 25.0;
     long frameCount_ = 0;
 };
@@ -41,7 +44,8 @@ bool isImageFile(const std::filesystem::path& path);
 // folder cannot be listed.
 std::vector<std::filesystem::path> listImages(const std::filesystem::path& folder);
 
-// An image as 8-bit BGR. Throws UserError when it cannot be read.
+// An image as 8-bit BGR. Throws UserError when it is not a regular file or
+// cannot be read.
 cv::Mat readImage(const std::filesystem::path& path);
 
 }  // namespace zor::tools

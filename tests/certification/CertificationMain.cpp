@@ -25,9 +25,17 @@ int main(int argc, char** argv) {
         }
     }
     if (const std::string problem = zor::cert::parseOptions(argc, argv, options); !problem.empty()) {
-        std::cerr << "HelmetCertificationTest: " << problem << "\n" << zor::cert::usage();
+        std::cerr << "HelmetCertificationTest: " << problem << " (see --help)" << std::endl;
         return 2;
     }
     zor::cert::setOptions(std::move(options));
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    // A run that checked nothing must not read as a pass.
+    const ::testing::UnitTest& run = *::testing::UnitTest::GetInstance();
+    if (status == 0 && run.test_to_run_count() > 0 && run.skipped_test_count() == run.test_to_run_count()) {
+        std::cerr << "HelmetCertificationTest: every test skipped (" << run.skipped_test_count()
+                  << "): nothing was checked; see the reasons above" << std::endl;
+        return 2;
+    }
+    return status;
 }

@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "MediaInput.h"
 #include "ResidentMemory.h"
+#include "TextFile.h"
 #include "ToolExit.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,9 @@ bool parseFloors(const std::string& text, std::map<std::string, double>& floors)
             return false;
         }
         parsed[item.substr(0, colon)] = *value;
+    }
+    if (parsed.empty()) {
+        return false;  // an empty list would check nothing
     }
     floors = std::move(parsed);
     return true;
@@ -83,6 +87,22 @@ std::string parseOptions(int argc, char** argv, Options& options) {
              {std::pair{"video-floors", &options.videoFloors}, std::pair{"photo-floors", &options.photoFloors}}) {
             if (arguments.has(name) && !parseFloors(arguments.text(name), *floors)) {
                 return std::string("--") + name + " takes class:AP50 items between 0 and 1, e.g. helmet:0.9,head:0.9";
+            }
+        }
+        // A path given on purpose and mistyped would otherwise skip every test
+        // that needs it and pass.
+        for (const auto& [name, folder] : {std::pair{"model", true}, std::pair{"photos", true},
+                                           std::pair{"video", false}, std::pair{"video-labels", false}}) {
+            if (!arguments.has(name)) {
+                continue;
+            }
+            const std::string path = arguments.text(name);
+            std::error_code error;
+            if (folder && !fs::is_directory(path, error)) {
+                return std::string("--") + name + " folder not found: " + path;
+            }
+            if (!folder) {
+                tools::requireRegularFile(path, std::string("--") + name);
             }
         }
         options.detectThreshold = arguments.number("detect-threshold", options.detectThreshold, 0.0f, 1.0f);

@@ -464,7 +464,8 @@ TEST(CertifiedAccuracy, VideoMeetsTheAp50Floors) {
     ASSERT_FALSE(video.frames.empty()) << "no frame was run";
     zor::eval::FrameLabels truths;
     try {
-        truths = zor::eval::readRendererLabels(options().videoLabels, zor::eval::parseClassMap("0:helmet,1:head"));
+        truths = zor::eval::readRendererLabels(options().videoLabels, zor::eval::parseClassMap("0:helmet,1:head"),
+                                               video.frames.front().size);
     } catch (const std::exception& problem) {
         FAIL() << problem.what();
     }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -248,6 +249,36 @@ TEST(BenchTool, FailsClearlyWithoutAModelOrWithBadOptions) {
         runTool({"--model", kTestModel.string(), "--video", noSuchVideo.string(), "--frames", "2"}, scratch);
     EXPECT_EQ(noVideo.status, 2);
     EXPECT_NE(noVideo.err.find("none.mp4"), std::string::npos) << noVideo.err;
+}
+
+// Inputs that must be regular files and unusable output places: exit 2 with
+// one line naming the path before any frame is decoded, nothing written, no hang.
+TEST(BenchTool, HostileInputsAndOutputsExitTwoBeforeTheRun) {
+    Scratch scratch;
+    const fs::path fifo = scratch.path() / "fifo.mp4";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path json = scratch.path() / "report.json";
+    const fs::path folder = scratch.path().string();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--video", fifo.string()}, fifo.string()},
+        {{"--video", "/dev/zero"}, "/dev/zero"},
+        {{"--video", folder.string()}, folder.string()},
+        {{"--synthetic=64x64", "--compare-library", fifo.string()}, fifo.string()},
+        {{"--synthetic=64x64", "--json", folder.string()}, folder.string()},
+        {{"--synthetic=64x64", "--json", (folder / "no" / "r.json").string()}, "no/r.json"},
+        {{"--synthetic=64x64", "--json", json.string(), "--latencies", (folder / "no" / "l.txt").string()}, "no/l.txt"},
+    };
+    for (auto [arguments, named] : cases) {
+        arguments.insert(arguments.end(), {"--model", kTestModel.string(), "--frames", "1", "--warmup", "0"});
+        const ToolRun run = zor::test::runTool(arguments, scratch.path(), std::chrono::seconds(120));
+        EXPECT_FALSE(run.killed) << named << ": hangs";
+        EXPECT_EQ(run.status, 2) << named << ": " << run.err;
+        EXPECT_EQ(zor::test::lines(run.err).size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("helmet-bench: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "") << "the run started";
+        EXPECT_FALSE(fs::exists(json)) << named << ": a report was written";
+    }
 }
 
 }  // namespace

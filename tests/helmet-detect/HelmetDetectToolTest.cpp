@@ -10,6 +10,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <set>
 
@@ -240,6 +242,8 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
     ASSERT_TRUE(cv::imwrite((base / "mixed" / "a.png").string(), picture({320, 240}, 0)));
     zor::test::writeFile(base / "mixed" / "b.png", "this is not a picture");
     fs::create_directories(base / "empty");
+    ASSERT_EQ(mkfifo((base / "fifo.mp4").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((base / "fifo.png").c_str(), 0600), 0);
 
     const fs::path out = base / "out";
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases{
@@ -250,6 +254,9 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
         {"not an image", {(base / "broken.png").string(), "--model", model}},
         {"unreadable image after a good one", {(base / "mixed").string(), "--model", model}},
         {"folder without images", {(base / "empty").string(), "--model", model}},
+        {"a FIFO as video", {(base / "fifo.mp4").string(), "--model", model}},
+        {"a FIFO as image", {(base / "fifo.png").string(), "--model", model}},
+        {"a device", {"/dev/zero", "--model", model}},
         {"no input", {"--model", model}},
         {"two inputs", {video.string(), video.string(), "--model", model}},
         {"threshold above 1", {video.string(), "--model", model, "--threshold", "1.5"}},
@@ -263,7 +270,8 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
         SCOPED_TRACE(what);
         std::vector<std::string> withOut = arguments;
         withOut.insert(withOut.end(), {"--out", out.string()});
-        const zor::test::ToolRun run = runTool(withOut, base);
+        const zor::test::ToolRun run = runTool(withOut, base, std::chrono::seconds(120));
+        EXPECT_FALSE(run.killed) << "hangs";
         EXPECT_EQ(run.status, 2) << run.err;
         const std::vector<std::string> errLines = zor::test::lines(run.err);
         ASSERT_EQ(errLines.size(), 1u) << run.err;

@@ -17,6 +17,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,6 +29,8 @@ using zor::test::Json;
 using zor::test::runTool;
 
 const std::string kModel = std::string(HMD_TEST_MODELS_DIR) + "/v5_basic";
+// A hostile input is refused at once; only a hang comes near this.
+constexpr std::chrono::seconds kHostileLimit{120};
 const fs::path kRealSample = fs::path(HMD_SOURCE_DIR) / "tests" / "assets" / "hard-hat-sample";
 
 class HelmetEvalTool : public testing::Test {
@@ -244,6 +248,61 @@ TEST_F(HelmetEvalTool, UserErrorsExitTwoWithOneLine) {
     EXPECT_EQ(malformed.status, 2);
     EXPECT_NE(malformed.err.find("b.txt:1"), std::string::npos) << malformed.err;
     EXPECT_EQ(runTool({"--help"}, scratch.path()).status, 0);
+}
+
+// Each input that must be a regular file, bad label values and unusable
+// output places: exit 2 with one line naming the path, no report, no hang.
+TEST_F(HelmetEvalTool, HostileInputsAndOutputsExitTwoNamingThePath) {
+    const fs::path root = makeFolder();
+    const fs::path video = scratch.path() / "clip.avi";
+    {
+        cv::VideoWriter writer(video.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10.0, {64, 64});
+        ASSERT_TRUE(writer.isOpened());
+        writer.write(cv::Mat(64, 64, CV_8UC3, cv::Scalar(90, 90, 90)));
+    }
+    const fs::path fifo = scratch.path() / "fifo.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path gt = scratch.path() / "gt.txt";
+    zor::test::writeFile(gt, "0 0 20 20 10 10\n0 1 62 20 10 10\n");  // the second reaches past x = 64
+    const fs::path badRoot = scratch.path() / "bad";
+    fs::create_directories(badRoot / "labels");
+    fs::copy(root / "images", badRoot / "images");
+    zor::test::writeFile(badRoot / "labels" / "a.txt", "0 0.5 0.5 0.1 0.1\n1 5 5 0.1 0.1\n");
+    const fs::path fifoRoot = scratch.path() / "fifo-labels";
+    fs::create_directories(fifoRoot / "labels");
+    fs::copy(root / "images", fifoRoot / "images");
+    ASSERT_EQ(mkfifo((fifoRoot / "labels" / "a.txt").c_str(), 0600), 0);
+    const fs::path json = scratch.path() / "out.json";
+    const std::vector<std::string> onVideo{"--video", video.string(), "--labels"};
+    const std::vector<std::string> onImages{"--images", root.string()};
+    auto with = [](std::vector<std::string> base, std::vector<std::string> more) {
+        base.insert(base.end(), more.begin(), more.end());
+        return base;
+    };
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {with(onVideo, {fifo.string()}), fifo.string()},
+        {with(onVideo, {"/dev/zero"}), "/dev/zero"},
+        {with(onVideo, {scratch.path().string()}), scratch.path().string()},
+        {with(onVideo, {(scratch.path() / "none.txt").string()}), "none.txt"},
+        {with(onVideo, {gt.string()}), "gt.txt:2"},
+        {{"--video", fifo.string(), "--labels", gt.string()}, fifo.string()},
+        {with(onImages, {"--exclude", fifo.string()}), fifo.string()},
+        {{"--images", badRoot.string()}, "a.txt:2"},
+        {{"--images", fifoRoot.string()}, "a.txt"},
+        {with(onImages, {"--json", scratch.path().string()}), scratch.path().string()},
+        {with(onImages, {"--json", (scratch.path() / "no" / "out.json").string()}), "no/out.json"},
+        {with(onImages, {"--json", json.string(), "--curves", gt.string()}), gt.string()},
+    };
+    for (const auto& [arguments, named] : cases) {
+        const zor::test::ToolRun run = runTool(with(arguments, {"--model", kModel}), scratch.path(), kHostileLimit);
+        const std::string what = arguments.back();
+        EXPECT_FALSE(run.killed) << what << ": hangs";
+        EXPECT_EQ(run.status, 2) << what << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(run.err.rfind("helmet-eval: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(json)) << what << ": a report was written";
+    }
 }
 
 TEST(HelmetEvalOptions, ReadsBothFormsAndChecksRanges) {

@@ -64,7 +64,9 @@ TEST(HelmetEvalYoloLabels, ClassesOutsideTheMapAreLeftOut) {
 TEST(HelmetEvalYoloLabels, MalformedLinesNameFileAndLine) {
     for (const char* bad :
          {"0 0.5 0.5 0.1", "0 0.5 0.5 0.1 0.1 0.9", "0 0.1 0.1 0.2 0.2 0.3 0.3 0.4", "helmet 0.5 0.5 0.1 0.1",
-          "0 0.5 0.5 -0.1 0.1", "0 0.5 nan 0.1 0.1", "-1 0.5 0.5 0.1 0.1"}) {
+          "0 0.5 0.5 -0.1 0.1", "0 0.5 nan 0.1 0.1", "-1 0.5 0.5 0.1 0.1",
+          // values outside the image, which would move AP silently
+          "1 5 5 0.1 0.1", "0 0.5 0.5 0 0.1", "0 0.05 0.5 0.2 0.2", "0 0.5 0.5 0.1 1.2", "0 0.1 0.1 0.2 1.2 0.3 0.3"}) {
         try {
             yolo(std::string("0 0.5 0.5 0.1 0.1\n") + bad + "\n");
             ADD_FAILURE() << "accepted: " << bad;
@@ -72,6 +74,12 @@ TEST(HelmetEvalYoloLabels, MalformedLinesNameFileAndLine) {
             EXPECT_NE(std::string(error.what()).find("a.txt:2:"), std::string::npos) << error.what();
         }
     }
+}
+
+TEST(HelmetEvalYoloLabels, RoundingAtTheEdgesIsAccepted) {
+    const auto boxes = yolo("0 0.5 0.5 1.0005 0.2\n0 0 0 1 0 1 1.0004\n");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NEAR(boxes[0].box.width, 200.1, 1e-9);
 }
 
 TEST(HelmetEvalYoloLabels, MissingFileIsAnImageWithoutObjects) {
@@ -97,6 +105,18 @@ TEST(HelmetEvalRendererLabels, FramesCommentsAndClasses) {
         EXPECT_THROW(rendered(bad), zor::tools::UserError) << bad;
     }
     EXPECT_THROW(zor::eval::readRendererLabels("/nonexistent/gt.txt", kDefault), zor::tools::UserError);
+    // Against a 200 x 100 frame: a pixel of rounding passes, more does not.
+    std::istringstream edges("0 0 100.5 50 201 10\n");
+    EXPECT_EQ(zor::eval::parseRendererLabels(edges, kDefault, "gt.txt", cv::Size(200, 100)).size(), 1u);
+    for (const char* bad : {"0 0 195 50 20 10", "3 0 100 98 10 10", "0 0 100 50 0 10"}) {
+        std::istringstream in(std::string("0 0 100 50 20 10\n") + bad + "\n");
+        try {
+            zor::eval::parseRendererLabels(in, kDefault, "gt.txt", cv::Size(200, 100));
+            ADD_FAILURE() << "accepted: " << bad;
+        } catch (const zor::tools::UserError& error) {
+            EXPECT_NE(std::string(error.what()).find("gt.txt:2:"), std::string::npos) << error.what();
+        }
+    }
 }
 
 TEST(HelmetEvalExcludeList, MatchesByFileName) {

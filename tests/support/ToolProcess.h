@@ -1,14 +1,18 @@
 // Runs the tool under test (HMD_TOOL_PROGRAM, set by each tool's test target)
-// with its output held in files, so that standard error is not a terminal.
+// with its output held in files, so that standard error is not a terminal,
+// and kills it when it outlives a generous limit, so that a hang fails the
+// test instead of blocking the whole run.
 #pragma once
 
 #include "JsonReader.h"
 #include "ScratchFolder.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -31,15 +35,20 @@ inline std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+// Far beyond any run of the tests; only a hang reaches it.
+inline constexpr std::chrono::seconds kToolTimeLimit{600};
+
 struct ToolRun {
-    int status = -1;  // exit status; -1 when it did not exit normally
+    int status = -1;      // exit status; -1 when it did not exit normally
+    bool killed = false;  // outlived its time limit
     std::string out;
     std::string err;
 };
 
 // Runs `command` (the program's path, then its arguments); its standard
 // output and error go to files in `scratch`, so standard error is not a terminal.
-inline ToolRun runProgram(std::vector<std::string> command, const fs::path& scratch) {
+inline ToolRun runProgram(std::vector<std::string> command, const fs::path& scratch,
+                          std::chrono::seconds limit = kToolTimeLimit) {
     const fs::path outFile = scratch / "tool-stdout.txt";
     const fs::path errFile = scratch / "tool-stderr.txt";
     std::vector<char*> argv;
@@ -58,9 +67,18 @@ inline ToolRun runProgram(std::vector<std::string> command, const fs::path& scra
     if (spawned != 0) {
         throw std::runtime_error("cannot start " + command[0]);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
     ToolRun run;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            run.killed = true;
+            break;
+        }
+        usleep(10'000);
+    }
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = readFile(outFile);
     run.err = readFile(errFile);
@@ -71,10 +89,11 @@ inline ToolRun runProgram(std::vector<std::string> command, const fs::path& scra
 
 #ifdef HMD_TOOL_PROGRAM
 // Runs the tool under test with `arguments`.
-inline ToolRun runTool(const std::vector<std::string>& arguments, const fs::path& scratch) {
+inline ToolRun runTool(const std::vector<std::string>& arguments, const fs::path& scratch,
+                       std::chrono::seconds limit = kToolTimeLimit) {
     std::vector<std::string> command{HMD_TOOL_PROGRAM};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    return runProgram(std::move(command), scratch);
+    return runProgram(std::move(command), scratch, limit);
 }
 #endif
 

@@ -24,7 +24,25 @@ namespace {
 
 using namespace zor::bench;
 
+// Inputs and output places are checked before decoding and timing, so that a
+// typo costs no run and nothing waits on a FIFO.
+void checkPaths(const BenchOptions& options) {
+    if (!options.synthetic) {
+        zor::tools::requireRegularFile(options.video, "video");
+    }
+    if (!options.compareLibrary.empty()) {
+        zor::tools::requireRegularFile(options.compareLibrary, "library file");
+    }
+    if (!options.jsonPath.empty()) {
+        zor::tools::checkOutputFile(options.jsonPath, "JSON file");
+    }
+    if (!options.latenciesPath.empty()) {
+        zor::tools::checkOutputFile(options.latenciesPath, "latencies file");
+    }
+}
+
 int run(const BenchOptions& options) {
+    checkPaths(options);
     if (options.opencvThreads > 0) {
         cv::setNumThreads(options.opencvThreads);
     }

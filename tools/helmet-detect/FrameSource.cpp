@@ -1,6 +1,7 @@
 #include "FrameSource.h"
 
 #include "MediaInput.h"
+#include "TextFile.h"
 #include "ToolExit.h"
 
 #include <system_error>
@@ -71,9 +72,7 @@ std::unique_ptr<FrameSource> openInput(const fs::path& input) {
         }
         return std::make_unique<ImageSource>(std::move(files));
     }
-    if (!fs::exists(input, error)) {
-        throw tools::UserError("input not found: " + input.string());
-    }
+    tools::requireRegularFile(input, "input");  // a FIFO or a device would never end
     if (tools::isImageFile(input)) {
         return std::make_unique<ImageSource>(std::vector<fs::path>{input});
     }

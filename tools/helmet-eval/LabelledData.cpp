@@ -79,9 +79,9 @@ public:
     LabelledVideo(const Options& options, const ClassMap& classes)
         : path_(options.video),
           labelsFile_(options.labelsFile),
-          labels_(readRendererLabels(options.labelsFile, classes)),
-          limit_(options.frameLimit),
-          reader_(options.video) {
+          reader_(options.video),
+          labels_(readRendererLabels(options.labelsFile, classes, reader_.frameSize())),
+          limit_(options.frameLimit) {
         frameCount_ = reader_.frameCount();
         if (limit_ > 0 && (frameCount_ == 0 || frameCount_ > limit_)) {
             frameCount_ = limit_;
@@ -110,9 +110,9 @@ public:
 private:
     std::string path_;
     std::string labelsFile_;
+    tools::VideoReader reader_;  // before the labels, which are checked against its frame size
     FrameLabels labels_;
     long limit_;
-    tools::VideoReader reader_;
     long frameCount_ = 0;
     long read_ = 0;
 };

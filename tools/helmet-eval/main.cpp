@@ -10,7 +10,6 @@
 
 #include <opencv2/core/utils/logger.hpp>
 
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -21,25 +20,26 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// Output places are checked before the run, so that a typo costs no run.
-void checkOutputs(const zor::eval::Options& options) {
-    std::error_code error;
-    if (!options.jsonFile.empty()) {
-        const fs::path parent = fs::absolute(options.jsonFile, error).parent_path();
-        if (!fs::is_directory(parent, error)) {
-            throw zor::tools::UserError("no folder for the JSON file " + options.jsonFile);
-        }
+// Inputs and output places are checked before the run, so that a typo costs
+// no run and nothing waits on a FIFO.
+void checkPaths(const zor::eval::Options& options) {
+    if (!options.video.empty()) {
+        zor::tools::requireRegularFile(options.video, "video");
+        zor::tools::requireRegularFile(options.labelsFile, "labels file");
     }
-    if (!options.curvesFolder.empty() && !fs::is_directory(options.curvesFolder, error) &&
-        !fs::create_directories(options.curvesFolder, error)) {
-        throw zor::tools::UserError("cannot create the curves folder " + options.curvesFolder);
+    if (!options.excludeFile.empty()) {
+        zor::tools::requireRegularFile(options.excludeFile, "exclusion list");
+    }
+    if (!options.jsonFile.empty()) {
+        zor::tools::checkOutputFile(options.jsonFile, "JSON file");
+    }
+    if (!options.curvesFolder.empty()) {
+        zor::tools::checkOutputFolder(options.curvesFolder, "curves folder");
     }
 }
 
 int run(const zor::eval::Options& options) {
-    checkOutputs(options);
+    checkPaths(options);
     const zor::eval::EvalReport report = zor::eval::runEvaluation(options);
     zor::eval::printTable(std::cout, report);
     if (!options.jsonFile.empty()) {
