@@ -10,11 +10,13 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 namespace zor::cert {
 
@@ -51,6 +53,37 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// ---------------------------------------------------------------------------
+// Robustness options (CertifiedRobustness)
+
+constexpr std::array<std::string_view, 6> kRobustnessOptions{
+    "site-photos", "site-classes", "robust-floors", "robust-kept-floors", "small-floors", "false-helmets-per-image"};
+
+std::string robustnessUsage() {
+    return "  --site-photos DIR      labelled photos; those without a helmet add to the false-alarm test\n"
+           "                         (tests/assets/site-sample)\n"
+           "  --site-classes MAP     their class id to class name (0:helmet,1:head)\n"
+           "  --robust-floors LIST   least mean AP50 per camera condition of the photos\n"
+           "                         (gray, dark, motion, defocus, jpeg, half)\n"
+           "  --robust-kept-floors LIST  least share of the clean mean AP50 kept per condition\n"
+           "  --small-floors LIST    least AP50 per class on small objects of the photos\n"
+           "  --false-helmets-per-image N  most helmets per image without a hard hat\n";
+}
+
+std::string parseRobustnessOptions(const tools::Arguments& arguments, RobustnessOptions& options) {
+    options.sitePhotos = arguments.text("site-photos", options.sitePhotos);
+    options.siteClasses = arguments.text("site-classes", options.siteClasses);
+    for (const auto& [name, floors] :
+         {std::pair{"robust-floors", &options.floors}, std::pair{"robust-kept-floors", &options.keptFloors},
+          std::pair{"small-floors", &options.smallFloors}}) {
+        if (arguments.has(name) && !parseFloors(arguments.text(name), *floors)) {
+            return std::string("--") + name + " takes name:value items between 0 and 1, e.g. gray:0.5,dark:0.4";
+        }
+    }
+    options.falseHelmetsPerImage = arguments.number("false-helmets-per-image", options.falseHelmetsPerImage, 0.0, 1e6);
+    return {};
+}
+
 }  // namespace
 
 std::string usage() {
@@ -67,14 +100,19 @@ std::string usage() {
            "  --photo-count N        only the first N photos in name order (all)\n"
            "  --cycles N             Initialize/Destroy cycles of the memory test (200)\n"
            "  --memory-budget-mb M   resident memory growth allowed over the cycles (2)\n"
-           "  --latency-budget-ms M  p99 latency allowed over the video frames (200)\n";
+           "  --latency-budget-ms M  p99 latency allowed over the video frames (200)\n" +
+           robustnessUsage();
 }
 
 std::string parseOptions(int argc, char** argv, Options& options) {
-    static const tools::OptionTable table{
-        {"model", "video", "video-labels", "photos", "photo-classes", "video-floors", "photo-floors",
-         "detect-threshold", "frames", "photo-count", "cycles", "memory-budget-mb", "latency-budget-ms"},
-        {}};
+    static const tools::OptionTable table = [] {
+        tools::OptionTable base{
+            {"model", "video", "video-labels", "photos", "photo-classes", "video-floors", "photo-floors",
+             "detect-threshold", "frames", "photo-count", "cycles", "memory-budget-mb", "latency-budget-ms"},
+            {}};
+        base.valueOptions.insert(base.valueOptions.end(), kRobustnessOptions.begin(), kRobustnessOptions.end());
+        return base;
+    }();
     constexpr int kMaxCount = 10'000'000;
     try {
         const tools::Arguments arguments = tools::Arguments::parse(argc, argv, table);
@@ -111,6 +149,9 @@ std::string parseOptions(int argc, char** argv, Options& options) {
         options.cycles = arguments.number("cycles", options.cycles, 1, kMaxCount);
         options.memoryBudgetMb = arguments.number("memory-budget-mb", options.memoryBudgetMb, 1e-6, 1e6);
         options.latencyBudgetMs = arguments.number("latency-budget-ms", options.latencyBudgetMs, 1e-6, 1e6);
+        if (std::string problem = parseRobustnessOptions(arguments, options.robustness); !problem.empty()) {
+            return problem;
+        }
     } catch (const tools::UserError& error) {
         return error.what();
     }

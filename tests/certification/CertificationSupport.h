@@ -13,7 +13,27 @@
 #include <string>
 #include <vector>
 
+#ifndef CERT_DEFAULT_SITE_PHOTOS
+#define CERT_DEFAULT_SITE_PHOTOS ""
+#endif
+
 namespace zor::cert {
+
+// What a site camera does to frames (CertifiedRobustness); parsed apart from
+// the other options.
+struct RobustnessOptions {
+    // Labelled photos whose images without a helmet add to the false-alarm test.
+    std::string sitePhotos = CERT_DEFAULT_SITE_PHOTOS;
+    std::string siteClasses = "0:helmet,1:head";
+    // Per camera condition: the least mean AP50 on the changed photos, and the
+    // least share of the clean photos' mean AP50 that it keeps.
+    std::map<std::string, double> floors{{"gray", 0.60},    {"dark", 0.80}, {"motion", 0.73},
+                                         {"defocus", 0.79}, {"jpeg", 0.79}, {"half", 0.80}};
+    std::map<std::string, double> keptFloors{{"gray", 0.70},    {"dark", 0.93}, {"motion", 0.86},
+                                             {"defocus", 0.92}, {"jpeg", 0.92}, {"half", 0.93}};
+    std::map<std::string, double> smallFloors{{"helmet", 0.76}, {"head", 0.84}};
+    double falseHelmetsPerImage = 0.15;  // at the operating threshold, on images without a hard hat
+};
 
 struct Options {
     // The contract program's own names, relative to the working folder.
@@ -30,6 +50,7 @@ struct Options {
     int cycles = 200;               // Initialize/Destroy cycles of the memory test
     double memoryBudgetMb = 2.0;
     double latencyBudgetMs = 200.0;
+    RobustnessOptions robustness;
 };
 
 // Reads "--name=value" or "--name value" options; returns the problem, or an

@@ -1,18 +1,23 @@
 // What a platform needs of a helmet detector beyond the contract's value
 // ranges: boxes and classes that mean something, repeatable results, real
-// concurrency, accuracy on labelled data, a sound life cycle and bounded
-// resources. Reaches the library only through IZORCustomClass.
+// concurrency, accuracy on labelled data, a sound life cycle, bounded
+// resources, and accuracy that survives what site cameras do to frames. Reaches the library only through
+// IZORCustomClass.
 #include "CertificationSupport.h"
 #include "EvalCore.h"
+#include "MediaInput.h"
 #include "Statistics.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <latch>
@@ -727,6 +732,287 @@ TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
     std::cout << "[certification] " << times.size() << " video frames: p50=" << p50 << "ms p99=" << p99
               << "ms max=" << most << "ms (budget " << options().latencyBudgetMs << "ms)" << std::endl;
     EXPECT_LT(p99, options().latencyBudgetMs);
+}
+
+
+// ---------------------------------------------------------------------------
+// Robustness: what a site camera does to frames, on the photo sample
+
+// The photo sample's ground truth for each image at `size` (the labels are
+// relative to the image, so a scaled copy takes its own size).
+std::vector<std::vector<zor::eval::LabelledBox>> photoTruths(const PhotoRun& photos,
+                                                             const std::vector<cv::Size>& sizes) {
+    const zor::eval::ClassMap classes = zor::eval::parseClassMap(options().photoClasses);
+    zor::eval::checkClassMap(classes, photos.labels);
+    const std::filesystem::path labels = std::filesystem::path(options().photos) / "labels";
+    std::vector<std::vector<zor::eval::LabelledBox>> truths;
+    for (std::size_t i = 0; i < photos.names.size(); ++i) {
+        truths.push_back(zor::eval::readYoloLabels(labels / (photos.names[i] + ".txt"), sizes[i], classes));
+    }
+    return truths;
+}
+
+// Mean AP50 over the label map's classes with ground truth.
+double meanAp50(const zor::eval::Evaluator& evaluator) {
+    return zor::eval::meanOfDefined(evaluator.figures(), &zor::eval::ClassFigures::ap50);
+}
+
+// One camera condition: how it changes a frame.
+struct Condition {
+    const char* name;
+    cv::Mat (*apply)(const cv::Mat& image, int index);
+};
+
+cv::Mat grayscale(const cv::Mat& image, int) {
+    cv::Mat gray;
+    cv::Mat bgr;
+    cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(gray, bgr, cv::COLOR_GRAY2BGR);
+    return bgr;
+}
+
+// Low light: a third of the light, gamma-darkened shadows and sensor noise
+// (seeded by the image's place in the sample, so every run sees the same).
+cv::Mat dark(const cv::Mat& image, int index) {
+    cv::Mat lookUp(1, 256, CV_8U);
+    for (int v = 0; v < 256; ++v) {
+        lookUp.at<uchar>(v) = cv::saturate_cast<uchar>(255.0 * 0.35 * std::pow(v / 255.0, 1.3));
+    }
+    cv::Mat darker;
+    cv::LUT(image, lookUp, darker);
+    cv::Mat noise(image.size(), CV_16SC3);
+    cv::RNG rng(static_cast<std::uint64_t>(7919 + index));
+    rng.fill(noise, cv::RNG::NORMAL, 0.0, 3.0);
+    cv::Mat noisy;
+    darker.convertTo(noisy, CV_16SC3);
+    noisy += noise;
+    noisy.convertTo(darker, CV_8UC3);
+    return darker;
+}
+
+// A camera panning: 9 px horizontal smear.
+cv::Mat motion(const cv::Mat& image, int) {
+    cv::Mat blurred;
+    cv::filter2D(image, blurred, -1, cv::Mat::ones(1, 9, CV_32F) / 9.0f);
+    return blurred;
+}
+
+// A lens out of focus: a disc of radius 3 px.
+cv::Mat defocus(const cv::Mat& image, int) {
+    cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(7, 7));
+    disc.convertTo(disc, CV_32F, 1.0 / cv::sum(disc)[0]);
+    cv::Mat blurred;
+    cv::filter2D(image, blurred, -1, disc);
+    return blurred;
+}
+
+// A starved stream: JPEG at quality 20.
+cv::Mat jpeg(const cv::Mat& image, int) {
+    std::vector<uchar> bytes;
+    cv::imencode(".jpg", image, bytes, {cv::IMWRITE_JPEG_QUALITY, 20});
+    return cv::imdecode(bytes, cv::IMREAD_COLOR);
+}
+
+// The same scene twice as far away: heads half their size.
+cv::Mat half(const cv::Mat& image, int) {
+    cv::Mat small;
+    cv::resize(image, small, cv::Size((image.cols + 1) / 2, (image.rows + 1) / 2), 0.0, 0.0, cv::INTER_AREA);
+    return small;
+}
+
+constexpr std::array<Condition, 6> kConditions{
+    {{"gray", grayscale}, {"dark", dark}, {"motion", motion}, {"defocus", defocus}, {"jpeg", jpeg}, {"half", half}}};
+
+// The photo run or a skip/failure; the macro leaves `photos` in scope.
+#define PHOTO_RUN(photos)                 \
+    SKIP_WITHOUT_MODEL();                 \
+    const PhotoRun& photos = photoRun();  \
+    if (!(photos).available) {            \
+        GTEST_SKIP() << (photos).missing; \
+    }                                     \
+    ASSERT_TRUE((photos).problem.empty()) << (photos).problem
+
+// Floors must name conditions or classes that exist: a misspelt name would
+// otherwise hold nothing.
+void expectKnownNames(const std::map<std::string, double>& floors, const std::vector<std::string>& names,
+                      const std::string& option) {
+    for (const auto& [name, floor] : floors) {
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end())
+            << "--" << option << " names '" << name << "', which is not one of the choices";
+    }
+}
+
+TEST(CertifiedRobustness, PhotosKeepTheirAp50WhenGrayDarkBlurredCompressedOrShrunk) {
+    PHOTO_RUN(photos);
+    const RobustnessOptions& floors = options().robustness;
+    std::vector<std::string> names;
+    for (const Condition& condition : kConditions) {
+        names.emplace_back(condition.name);
+    }
+    expectKnownNames(floors.floors, names, "robust-floors");
+    expectKnownNames(floors.keptFloors, names, "robust-kept-floors");
+    std::vector<cv::Size> sizes;
+    for (const FrameResult& result : photos.results) {
+        sizes.push_back(result.size);
+    }
+    double clean = 0.0;
+    try {
+        zor::eval::Evaluator evaluator({photos.labels});
+        const auto truths = photoTruths(photos, sizes);
+        for (std::size_t i = 0; i < photos.results.size(); ++i) {
+            evaluator.addImage(truths[i], toDetections(photos.results[i].objects, photos.labels));
+        }
+        clean = meanAp50(evaluator);
+    } catch (const std::exception& problem) {
+        FAIL() << problem.what();
+    }
+    ASSERT_FALSE(std::isnan(clean)) << "no ground truth of the label map's classes in the photos";
+    Detector detector;
+    ASSERT_TRUE(detector.load(options().detectThreshold));
+    std::ostringstream line;
+    line << "[certification] robustness, " << photos.images.size() << " photos: clean mean AP50 " << clean;
+    for (const Condition& condition : kConditions) {
+        std::vector<cv::Mat> changed;
+        std::vector<cv::Size> changedSizes;
+        for (std::size_t i = 0; i < photos.images.size(); ++i) {
+            changed.push_back(condition.apply(photos.images[i], static_cast<int>(i)));
+            changedSizes.push_back(changed.back().size());
+        }
+        zor::eval::Evaluator evaluator({photos.labels});
+        const auto truths = photoTruths(photos, changedSizes);
+        for (std::size_t i = 0; i < changed.size(); ++i) {
+            evaluator.addImage(
+                truths[i], toDetections(detector.run(changed[i], "certification").value_or(Results{}), photos.labels));
+        }
+        const double ap = meanAp50(evaluator);
+        const double kept = ap / clean;
+        const auto floor = floors.floors.find(condition.name);
+        const auto keptFloor = floors.keptFloors.find(condition.name);
+        ::testing::Test::RecordProperty(std::string(condition.name) + "_mean_ap50", std::to_string(ap));
+        line << "; " << condition.name << " " << ap << " (floor "
+             << (floor == floors.floors.end() ? 0.0 : floor->second) << "), kept " << kept << " (floor "
+             << (keptFloor == floors.keptFloors.end() ? 0.0 : keptFloor->second) << ")";
+        if (floor != floors.floors.end()) {
+            EXPECT_TRUE(ap >= floor->second)
+                << condition.name << ": mean AP50 " << ap << " is under the floor " << floor->second;
+        }
+        if (keptFloor != floors.keptFloors.end()) {
+            EXPECT_TRUE(kept >= keptFloor->second) << condition.name << ": keeps " << kept << " of the clean mean AP50 "
+                                                   << clean << ", under the floor " << keptFloor->second;
+        }
+    }
+    std::cout << line.str() << std::endl;
+}
+
+// Images with no helmet ground truth: those of the photo run, and those of
+// the site photos (run here).
+TEST(CertifiedRobustness, ImagesWithoutHardHatsRaiseFewHelmetAlarms) {
+    PHOTO_RUN(photos);
+    const RobustnessOptions& robustness = options().robustness;
+    const std::string helmet = "helmet";
+    ASSERT_NE(std::find(photos.labels.begin(), photos.labels.end(), helmet), photos.labels.end())
+        << "the label map has no class '" << helmet << "'";
+    zor::eval::Evaluator evaluator({photos.labels, kOperatingThreshold});
+    const auto withoutHelmet = [&helmet](const std::vector<zor::eval::LabelledBox>& truths) {
+        return std::none_of(truths.begin(), truths.end(),
+                            [&helmet](const zor::eval::LabelledBox& truth) { return truth.className == helmet; });
+    };
+    long fromPhotos = 0;
+    long fromSite = 0;
+    try {
+        std::vector<cv::Size> sizes;
+        for (const FrameResult& result : photos.results) {
+            sizes.push_back(result.size);
+        }
+        const auto truths = photoTruths(photos, sizes);
+        for (std::size_t i = 0; i < truths.size(); ++i) {
+            if (withoutHelmet(truths[i])) {
+                evaluator.addImage(truths[i], toDetections(photos.results[i].objects, photos.labels));
+                ++fromPhotos;
+            }
+        }
+        std::error_code error;
+        const std::filesystem::path site(robustness.sitePhotos);
+        if (!robustness.sitePhotos.empty() && std::filesystem::is_directory(site / "images", error)) {
+            const zor::eval::ClassMap classes = zor::eval::parseClassMap(robustness.siteClasses);
+            zor::eval::checkClassMap(classes, photos.labels);
+            Detector detector;
+            ASSERT_TRUE(detector.load(options().detectThreshold));
+            for (const std::filesystem::path& file : tools::listImages(site / "images")) {
+                const cv::Mat image = tools::readImage(file);
+                const auto truths =
+                    zor::eval::readYoloLabels(site / "labels" / (file.stem().string() + ".txt"), image.size(), classes);
+                if (withoutHelmet(truths)) {
+                    evaluator.addImage(
+                        truths, toDetections(detector.run(image, "certification").value_or(Results{}), photos.labels));
+                    ++fromSite;
+                }
+            }
+        } else {
+            std::cout << "[certification] no site photos at '" << robustness.sitePhotos
+                      << "': false alarms on the photo sample only" << std::endl;
+        }
+    } catch (const std::exception& problem) {
+        FAIL() << problem.what();
+    }
+    if (evaluator.images() == 0) {
+        GTEST_SKIP() << "no image without a helmet in the photos";
+    }
+    const std::vector<zor::eval::ClassFigures> figures = evaluator.figures();
+    const auto found = std::find_if(figures.begin(), figures.end(),
+                                    [&helmet](const zor::eval::ClassFigures& f) { return f.name == helmet; });
+    const double perImage = found->falsePositivesPerImageWithoutGroundTruth;
+    ::testing::Test::RecordProperty("false_helmets_per_image", std::to_string(perImage));
+    std::cout << "[certification] " << evaluator.images() << " images without a hard hat (" << fromPhotos << " photos, "
+              << fromSite << " site photos): " << found->falsePositivesWithoutGroundTruth << " helmets at "
+              << kOperatingThreshold << ", " << perImage << " per image (ceiling " << robustness.falseHelmetsPerImage
+              << ")" << std::endl;
+    EXPECT_LE(perImage, robustness.falseHelmetsPerImage)
+        << perImage << " helmets per image without a hard hat, over the ceiling " << robustness.falseHelmetsPerImage;
+}
+
+TEST(CertifiedRobustness, SmallHeadsOfThePhotosMeetTheAp50Floors) {
+    PHOTO_RUN(photos);
+    const std::map<std::string, double>& floors = options().robustness.smallFloors;
+    zor::eval::Evaluator evaluator({photos.labels});
+    try {
+        std::vector<cv::Size> sizes;
+        for (const FrameResult& result : photos.results) {
+            sizes.push_back(result.size);
+        }
+        const auto truths = photoTruths(photos, sizes);
+        for (std::size_t i = 0; i < truths.size(); ++i) {
+            evaluator.addImage(truths[i], toDetections(photos.results[i].objects, photos.labels));
+        }
+    } catch (const std::exception& problem) {
+        FAIL() << problem.what();
+    }
+    const std::vector<zor::eval::ClassFigures> figures = evaluator.figures();
+    std::ostringstream line;
+    line << "[certification] photos by size, " << evaluator.images() << " images:";
+    for (const zor::eval::ClassFigures& figure : figures) {
+        line << " " << figure.name;
+        for (const zor::eval::ObjectSize size : zor::eval::kObjectSizes) {
+            const zor::eval::SizeFigures& sized = figure.bySize[static_cast<std::size_t>(size)];
+            line << " " << zor::eval::objectSizeName(size) << " " << sized.ap50 << " (" << sized.groundTruth << ")";
+        }
+        line << ";";
+    }
+    for (const auto& [name, floor] : floors) {
+        const auto found = std::find_if(figures.begin(), figures.end(),
+                                        [&name = name](const zor::eval::ClassFigures& f) { return f.name == name; });
+        if (found == figures.end()) {
+            ADD_FAILURE() << "the label map has no class '" << name << "'";
+            continue;
+        }
+        const zor::eval::SizeFigures& small = found->bySize[static_cast<std::size_t>(zor::eval::ObjectSize::small)];
+        ::testing::Test::RecordProperty("small_ap50_" + name, std::to_string(small.ap50));
+        line << " small " << name << " floor " << floor;
+        EXPECT_GT(small.groundTruth, 0) << "no small " << name << " in the photos: the floor holds nothing";
+        EXPECT_TRUE(small.groundTruth == 0 || small.ap50 >= floor)
+            << "small " << name << ": AP50 " << small.ap50 << " is under the floor " << floor;
+    }
+    std::cout << line.str() << std::endl;
 }
 
 }  // namespace

@@ -146,6 +146,10 @@ CERTIFICATION_ONLY = {
     "ConfigureReportsAnotherThreshold": "the configure test runs without a model and checks only the result",
     "LeaksOnInitialize": "a few Initialize calls grow memory too little to notice",
     "StallsNowAndThen": "the benchmark holds only the mean to the budget, and one call in ten stalling keeps it low",
+    "FailsOnGrayscaleFrames": "its only gray frames are solid ones, where nothing is the right answer",
+    "FailsOnDarkFrames": "no frame of its is dark",
+    "HelmetAlarmOnBareHeads": "no test counts helmets on frames without a hard hat",
+    "MissesSmallHeads": "no test compares detections with ground truth",
 }
 for _fault, _reason in CERTIFICATION_ONLY.items():
     SCENARIOS[_fault] = scenario(stdout=[BENCHMARK_LINE], invisible=_reason)
@@ -166,6 +170,7 @@ CONCURRENCY = "CertifiedConcurrency."
 ACCURACY = "CertifiedAccuracy."
 LIFE_CYCLE = "CertifiedLifeCycle."
 RESOURCES = "CertifiedResources."
+ROBUSTNESS = "CertifiedRobustness."
 BOXES_INSIDE = DETECTIONS + "EveryBoxLiesInsideTheFrame"
 CLASS_ID = DETECTIONS + "ClassIdIndexesTheLabelMap"
 LABEL_NAMES = DETECTIONS + "LabelMapNamesAreNonEmptyAndUnique"
@@ -183,13 +188,17 @@ OPTIMIZE = LIFE_CYCLE + "OptimizeModelKeepsTheDetections"
 CONFIGURE = LIFE_CYCLE + "ConfigureParametersReportsTheThresholdGiven"
 MEMORY = RESOURCES + "ResidentMemoryStaysFlatOverInitializeDestroyCycles"
 LATENCY = RESOURCES + "P99LatencyOverVideoFramesStaysUnderBudget"
+CONDITIONS = ROBUSTNESS + "PhotosKeepTheirAp50WhenGrayDarkBlurredCompressedOrShrunk"
+FALSE_ALARMS = ROBUSTNESS + "ImagesWithoutHardHatsRaiseFewHelmetAlarms"
+SMALL_HEADS = ROBUSTNESS + "SmallHeadsOfThePhotosMeetTheAp50Floors"
 CERTIFICATION_TESTS = [BOXES_INSIDE, CLASS_ID, LABEL_NAMES, CLASS_NAME, TWICE, CAMERA_ID, OVERLAP, SERIAL_RESULTS,
                        VIDEO_FLOORS, PHOTO_FLOORS, AGAIN_AFTER_DESTROY, REPLACES, FAILED_INITIALIZE, OPTIMIZE,
-                       CONFIGURE, MEMORY, LATENCY]
+                       CONFIGURE, MEMORY, LATENCY, CONDITIONS, FALSE_ALARMS, SMALL_HEADS]
 
 # Faults missing here fail no certification test: those without a model
-# (certification always loads one), a solid frame, a confidence above one
-# (ranking is unchanged) and an OptimizeModel that succeeds without a model.
+# (certification always loads one), a solid frame and an OptimizeModel that
+# succeeds without a model. The robustness tests score the photos too, so
+# faults that spoil the photos' boxes or scores fail them as well.
 CERTIFICATION = {
     "ConfigureParametersFails": certification(CONFIGURE),
     "FirstDestroyFails": certification(AGAIN_AFTER_DESTROY, MEMORY),
@@ -198,17 +207,20 @@ CERTIFICATION = {
     "DetectsWithCameraIdWithoutModel": certification(FAILED_INITIALIZE),
     "InitializeAcceptsMissingDirectory": certification(FAILED_INITIALIZE),
     "InitializeRejectsRealModel": certification(*CERTIFICATION_TESTS),
-    "EmptyLabelMap": certification(CLASS_ID, LABEL_NAMES, CLASS_NAME, VIDEO_FLOORS, PHOTO_FLOORS),
+    "EmptyLabelMap": certification(CLASS_ID, LABEL_NAMES, CLASS_NAME, VIDEO_FLOORS, PHOTO_FLOORS, CONDITIONS,
+                                   FALSE_ALARMS, SMALL_HEADS),
     # The long calls of the overlap test are on a 7680x4320 frame.
     "ThrowsOnLargeFrame": certification(OVERLAP),
-    "ConfidenceNotANumber": certification(VIDEO_FLOORS, PHOTO_FLOORS),
-    "NegativeBoxWidth": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS),
+    "ConfidenceNotANumber": certification(VIDEO_FLOORS, PHOTO_FLOORS, CONDITIONS, SMALL_HEADS),
+    # Every low-confidence helmet rises over the operating threshold.
+    "ConfidenceAboveOne": certification(FALSE_ALARMS),
+    "NegativeBoxWidth": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS, CONDITIONS, SMALL_HEADS),
     "NegativeClassId": certification(CLASS_ID),
     "SlowInference": certification(LATENCY),
     # The camera identifier test uses "cam_1".
     "ThrowsInConcurrentCalls": certification(CAMERA_ID),
     "DestructorCrashesAfterFailedInitialize": certification(crash_in=FAILED_INITIALIZE),
-    "BoxesOutsideTheFrame": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS),
+    "BoxesOutsideTheFrame": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS, CONDITIONS, SMALL_HEADS),
     "SerialisedInference": certification(OVERLAP),
     "UnclippedEdgeBoxes": certification(BOXES_INSIDE),
     "ClassIdPastTheLabelMap": certification(CLASS_ID),
@@ -218,7 +230,7 @@ CERTIFICATION = {
     "CameraIdChangesDetections": certification(CAMERA_ID),
     "ResultsCrossTalk": certification(SERIAL_RESULTS),
     "MisplacedBoxesOnWideFrames": certification(VIDEO_FLOORS),
-    "MisplacedBoxesOnSmallFrames": certification(PHOTO_FLOORS),
+    "MisplacedBoxesOnSmallFrames": certification(PHOTO_FLOORS, CONDITIONS, SMALL_HEADS),
     "NoModelAfterReinitialize": certification(AGAIN_AFTER_DESTROY),
     "SecondInitializeKeepsTheFirstModel": certification(REPLACES),
     "FailedInitializeKeepsTheOldModel": certification(FAILED_INITIALIZE),
@@ -226,4 +238,8 @@ CERTIFICATION = {
     "ConfigureReportsAnotherThreshold": certification(CONFIGURE),
     "LeaksOnInitialize": certification(MEMORY),
     "StallsNowAndThen": certification(LATENCY),
+    "FailsOnGrayscaleFrames": certification(CONDITIONS),
+    "FailsOnDarkFrames": certification(CONDITIONS),
+    "HelmetAlarmOnBareHeads": certification(PHOTO_FLOORS, CONDITIONS, FALSE_ALARMS, SMALL_HEADS),
+    "MissesSmallHeads": certification(CONDITIONS, SMALL_HEADS),
 }

@@ -44,6 +44,11 @@ enum class Fault {
     ConfigureReportsAnotherThreshold,
     LeaksOnInitialize,
     StallsNowAndThen,
+    // Faults only a site camera's frames show (CertifiedRobustness).
+    FailsOnGrayscaleFrames,
+    FailsOnDarkFrames,
+    HelmetAlarmOnBareHeads,
+    MissesSmallHeads,
 };
 
 // The fault HMD_FAULT names. The library cannot run without one: a missing

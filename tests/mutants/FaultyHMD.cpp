@@ -39,6 +39,51 @@ bool isUniform(const cv::Mat& frame) {
     return deviation[0] == 0.0 && deviation[1] == 0.0 && deviation[2] == 0.0;
 }
 
+// A night or infrared camera: every pixel has equal channels.
+bool isGrayscale(const cv::Mat& frame) {
+    if (frame.empty() || frame.channels() != 3) {
+        return false;
+    }
+    cv::Mat channels[3];
+    cv::split(frame, channels);
+    return cv::countNonZero(channels[0] != channels[1]) == 0 && cv::countNonZero(channels[1] != channels[2]) == 0;
+}
+
+// Dusk and unlit corners: a mean brightness a fifth of full scale or less.
+bool isDark(const cv::Mat& frame) {
+    if (frame.empty() || frame.channels() != 3) {
+        return false;
+    }
+    const cv::Scalar mean = cv::mean(frame);
+    return (mean[0] + mean[1] + mean[2]) / 3.0 < 50.0;
+}
+
+// Where a frame shows no helmet at all, its bare heads are reported as
+// helmets too: a classifier that leans to the helmet class.
+void addHelmetsOnBareHeads(std::vector<CustomObject>& objects, const std::string& labelMap) {
+    const auto isHelmet = [](const CustomObject& object) { return object.className == "helmet"; };
+    if (std::any_of(objects.begin(), objects.end(), isHelmet)) {
+        return;
+    }
+    int helmetId = 0;
+    for (std::size_t start = 0, index = 0; start <= labelMap.size(); ++index) {
+        const std::size_t comma = std::min(labelMap.find(',', start), labelMap.size());
+        if (labelMap.compare(start, comma - start, "helmet") == 0) {
+            helmetId = static_cast<int>(index);
+        }
+        start = comma + 1;
+    }
+    const std::size_t count = objects.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (objects[i].className == "head") {
+            CustomObject helmet = objects[i];
+            helmet.className = "helmet";
+            helmet.classId = helmetId;
+            objects.push_back(helmet);
+        }
+    }
+}
+
 bool isModelDirectory(const std::string& path) {
     std::error_code error;
     return std::filesystem::is_directory(path, error);
@@ -162,6 +207,10 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame, const
         if (fault == Fault::DetectsOnSolidFrame && isUniform(frame)) {
             return {phantomHelmet(cameraId)};
         }
+        if ((fault == Fault::FailsOnGrayscaleFrames && isGrayscale(frame)) ||
+            (fault == Fault::FailsOnDarkFrames && isDark(frame))) {
+            return {};
+        }
     }
     const int concurrent = ++state->inFlight;
     std::vector<CustomObject> objects = state->plugin.runInference(frame, cameraId);
@@ -182,6 +231,17 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame, const
     }
     if (fault == Fault::CameraIdChangesDetections && cameraId.size() > 20 && !objects.empty()) {
         objects.pop_back();
+    }
+    if (fault == Fault::HelmetAlarmOnBareHeads) {
+        addHelmetsOnBareHeads(objects, state->labelMap);
+    }
+    // COCO's small objects (under 32x32 px) held to a second, higher threshold.
+    if (fault == Fault::MissesSmallHeads) {
+        objects.erase(std::remove_if(objects.begin(), objects.end(),
+                                     [](const CustomObject& object) {
+                                         return object.box.area() < 32 * 32 && object.confidence < 0.7f;
+                                     }),
+                      objects.end());
     }
     for (CustomObject& object : objects) {
         switch (fault) {
