@@ -11,6 +11,11 @@ function(hmd_add_gtest_suite target)
   endif()
   # GoogleTest's and OpenCV's headers are most of what a test file costs to compile.
   target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <opencv2/core.hpp>)
+  # Our suites' own code is checked, not timed: -O1 builds it in 70% of the
+  # time of -O3. The library and the shipped programs keep the build type's.
+  if(CMAKE_BUILD_TYPE STREQUAL "Release" AND NOT MSVC)
+    target_compile_options(${target} PRIVATE -O1)
+  endif()
   if(NOT arg_WORKING_DIRECTORY)
     set(arg_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   endif()
