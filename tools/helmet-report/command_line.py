@@ -1,4 +1,4 @@
-"""The command line read the way the C++ tools read theirs (tools/common/CommandLine.h):
+"""The command line read the way the C++ tools read theirs (src/tools-common/CommandLine.h):
 "--name=value" or "--name value" (one dash works too); "--help", "-h" and "-?" ask
 for the usage. An unknown option, a missing value, an option given twice and a
 stray argument are user errors."""

@@ -1,4 +1,4 @@
-"""How helmet-report ends, the same way as the C++ tools (tools/common/ToolExit.h):
+"""How helmet-report ends, the same way as the C++ tools (src/tools-common/ToolExit.h):
   0  done: the page is written
   1  the run failed: something went wrong that the user did not cause
   2  user error: an option, a file or a folder the user can fix
