@@ -734,7 +734,6 @@ TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
     EXPECT_LT(p99, options().latencyBudgetMs);
 }
 
-
 // ---------------------------------------------------------------------------
 // Robustness: what a site camera does to frames, on the photo sample
 
@@ -750,6 +749,15 @@ std::vector<std::vector<zor::eval::LabelledBox>> photoTruths(const PhotoRun& pho
         truths.push_back(zor::eval::readYoloLabels(labels / (photos.names[i] + ".txt"), sizes[i], classes));
     }
     return truths;
+}
+
+// The same at the sizes the photo run decoded the images.
+std::vector<std::vector<zor::eval::LabelledBox>> photoTruths(const PhotoRun& photos) {
+    std::vector<cv::Size> sizes;
+    for (const FrameResult& result : photos.results) {
+        sizes.push_back(result.size);
+    }
+    return photoTruths(photos, sizes);
 }
 
 // Mean AP50 over the label map's classes with ground truth.
@@ -851,14 +859,10 @@ TEST(CertifiedRobustness, PhotosKeepTheirAp50WhenGrayDarkBlurredCompressedOrShru
     }
     expectKnownNames(floors.floors, names, "robust-floors");
     expectKnownNames(floors.keptFloors, names, "robust-kept-floors");
-    std::vector<cv::Size> sizes;
-    for (const FrameResult& result : photos.results) {
-        sizes.push_back(result.size);
-    }
     double clean = 0.0;
     try {
         zor::eval::Evaluator evaluator({photos.labels});
-        const auto truths = photoTruths(photos, sizes);
+        const auto truths = photoTruths(photos);
         for (std::size_t i = 0; i < photos.results.size(); ++i) {
             evaluator.addImage(truths[i], toDetections(photos.results[i].objects, photos.labels));
         }
@@ -920,11 +924,7 @@ TEST(CertifiedRobustness, ImagesWithoutHardHatsRaiseFewHelmetAlarms) {
     long fromPhotos = 0;
     long fromSite = 0;
     try {
-        std::vector<cv::Size> sizes;
-        for (const FrameResult& result : photos.results) {
-            sizes.push_back(result.size);
-        }
-        const auto truths = photoTruths(photos, sizes);
+        const auto truths = photoTruths(photos);
         for (std::size_t i = 0; i < truths.size(); ++i) {
             if (withoutHelmet(truths[i])) {
                 evaluator.addImage(truths[i], toDetections(photos.results[i].objects, photos.labels));
@@ -976,11 +976,7 @@ TEST(CertifiedRobustness, SmallHeadsOfThePhotosMeetTheAp50Floors) {
     const std::map<std::string, double>& floors = options().robustness.smallFloors;
     zor::eval::Evaluator evaluator({photos.labels});
     try {
-        std::vector<cv::Size> sizes;
-        for (const FrameResult& result : photos.results) {
-            sizes.push_back(result.size);
-        }
-        const auto truths = photoTruths(photos, sizes);
+        const auto truths = photoTruths(photos);
         for (std::size_t i = 0; i < truths.size(); ++i) {
             evaluator.addImage(truths[i], toDetections(photos.results[i].objects, photos.labels));
         }
