@@ -434,16 +434,25 @@ std::vector<zor::eval::PredictedBox> toDetections(const Results& objects, const 
     return detections;
 }
 
+// The figures of class `name`; null, and a failure, when the label map lacks it.
+const zor::eval::ClassFigures* figuresOf(const std::vector<zor::eval::ClassFigures>& figures, const std::string& name) {
+    const auto found = std::find_if(figures.begin(), figures.end(),
+                                    [&name](const zor::eval::ClassFigures& f) { return f.name == name; });
+    if (found == figures.end()) {
+        ADD_FAILURE() << "the label map has no class '" << name << "'";
+        return nullptr;
+    }
+    return &*found;
+}
+
 void expectFloors(const zor::eval::Evaluator& evaluator, const std::map<std::string, double>& floors,
                   const std::string& data) {
     const std::vector<zor::eval::ClassFigures> figures = evaluator.figures();
     std::ostringstream line;
     line << "[certification] " << data << ", " << evaluator.images() << (data == "video" ? " frames:" : " images:");
     for (const auto& [name, floor] : floors) {
-        const auto found = std::find_if(figures.begin(), figures.end(),
-                                        [&name = name](const zor::eval::ClassFigures& f) { return f.name == name; });
-        if (found == figures.end()) {
-            ADD_FAILURE() << "the label map has no class '" << name << "'";
+        const zor::eval::ClassFigures* found = figuresOf(figures, name);
+        if (found == nullptr) {
             continue;
         }
         ::testing::Test::RecordProperty(data + "_ap50_" + name, std::to_string(found->ap50));
@@ -959,8 +968,10 @@ TEST(CertifiedRobustness, ImagesWithoutHardHatsRaiseFewHelmetAlarms) {
         GTEST_SKIP() << "no image without a helmet in the photos";
     }
     const std::vector<zor::eval::ClassFigures> figures = evaluator.figures();
-    const auto found = std::find_if(figures.begin(), figures.end(),
-                                    [&helmet](const zor::eval::ClassFigures& f) { return f.name == helmet; });
+    const zor::eval::ClassFigures* found = figuresOf(figures, helmet);
+    if (found == nullptr) {
+        return;
+    }
     const double perImage = found->falsePositivesPerImageWithoutGroundTruth;
     ::testing::Test::RecordProperty("false_helmets_per_image", std::to_string(perImage));
     std::cout << "[certification] " << evaluator.images() << " images without a hard hat (" << fromPhotos << " photos, "
@@ -995,10 +1006,8 @@ TEST(CertifiedRobustness, SmallHeadsOfThePhotosMeetTheAp50Floors) {
         line << ";";
     }
     for (const auto& [name, floor] : floors) {
-        const auto found = std::find_if(figures.begin(), figures.end(),
-                                        [&name = name](const zor::eval::ClassFigures& f) { return f.name == name; });
-        if (found == figures.end()) {
-            ADD_FAILURE() << "the label map has no class '" << name << "'";
+        const zor::eval::ClassFigures* found = figuresOf(figures, name);
+        if (found == nullptr) {
             continue;
         }
         const zor::eval::SizeFigures& small = found->bySize[static_cast<std::size_t>(zor::eval::ObjectSize::small)];
