@@ -1,12 +1,11 @@
 # The SDK layout: include/, lib/ with the library and its CMake package,
 # bin/ with the contract and certification programs and the tools, share/
-# with the shipped model and the certification program's photo sample.
+# with the shipped model, the test video and the photo samples.
 # CPack packs the same tree as .deb and .tar.gz.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 set(HMD_PACKAGE ZORCustomHelmetDetection)
 set(HMD_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${HMD_PACKAGE})
-set(HMD_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/${HMD_PACKAGE})
 
 function(hmd_install_programs)
   foreach(program IN ITEMS ${ARGN})
@@ -32,13 +31,40 @@ if(NOT HMD_VENDOR_LIBRARY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${HMD_PACKAGE}Config.cmake
                 ${CMAKE_CURRENT_BINARY_DIR}/${HMD_PACKAGE}ConfigVersion.cmake
     DESTINATION ${HMD_CONFIG_DIR})
-  install(FILES ${HMD_SHIPPED_MODEL_DIR}/model.yml ${HMD_SHIPPED_MODEL_DIR}/helmet.onnx
-    DESTINATION ${HMD_SHARE_DIR}/models/ZOR_Helmet)
 endif()
-hmd_install_programs(HelmetDetectionTest HelmetCertificationTest helmet-bench helmet-detect helmet-eval)
-# The certification program's labelled photos (public domain, see their README);
-# pass --photos with this folder to the installed program.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/assets/hard-hat-sample DESTINATION ${HMD_SHARE_DIR})
+hmd_install_programs(HelmetDetectionTest HelmetCertificationTest helmet-bench helmet-detect helmet-eval helmet-stage)
+
+# The data the programs default to (src/tools-common/InstalledData.h): in
+# share/ when installed, and linked at the same place beside the build tree's
+# bin/, so that one rule finds it from either.
+function(hmd_share_data source item install)
+  set(link ${HMD_BUILD_SHARE_DIR}/${item})
+  cmake_path(GET link PARENT_PATH folder)
+  file(MAKE_DIRECTORY ${folder})
+  file(CREATE_LINK ${source} ${link} SYMBOLIC)
+  if(NOT install)
+    return()
+  endif()
+  if(IS_DIRECTORY ${source})
+    install(DIRECTORY ${source}/ DESTINATION ${HMD_SHARE_DIR}/${item})
+  else()
+    cmake_path(GET item PARENT_PATH item_folder)
+    cmake_path(GET item FILENAME item_name)
+    install(FILES ${source} DESTINATION ${HMD_SHARE_DIR}/${item_folder} RENAME ${item_name})
+  endif()
+endfunction()
+set(ours ON)
+if(HMD_VENDOR_LIBRARY)
+  set(ours OFF)  # our model is no use to a vendor's library
+endif()
+hmd_share_data(${HMD_SHIPPED_MODEL_DIR} models/ZOR_Helmet ${ours})
+# The labelled photos of the certification program (public domain, see their READMEs).
+hmd_share_data(${PROJECT_SOURCE_DIR}/tests/assets/hard-hat-sample hard-hat-sample ON)
+hmd_share_data(${PROJECT_SOURCE_DIR}/tests/assets/site-sample site-sample ON)
+# The rendered test video (a Motion-JPEG AVI, which helmet-stage stages as it
+# is) and its ground truth, where this build renders them.
+hmd_share_data(${HMD_ASSETS_DIR}/HM2.mp4 video/HM2.avi ${HMD_STAGE_ASSETS})
+hmd_share_data(${HMD_ASSETS_DIR}/HM2-labels.txt video/HM2-labels.txt ${HMD_STAGE_ASSETS})
 # helmet-report runs the programs above: its launcher goes beside them, its
 # modules into share/, where the launcher looks for them.
 if(HMD_BUILD_TOOLS)

@@ -1,23 +1,19 @@
 // GoogleTest takes its own options first; the rest are the program's.
 #include "CertificationSupport.h"
+#include "InstalledData.h"
 
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <string>
 
-#ifndef CERT_DEFAULT_VIDEO_LABELS
-#define CERT_DEFAULT_VIDEO_LABELS ""
-#endif
-#ifndef CERT_DEFAULT_PHOTOS
-#define CERT_DEFAULT_PHOTOS ""
-#endif
-
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     zor::cert::Options options;
-    options.videoLabels = CERT_DEFAULT_VIDEO_LABELS;
-    options.photos = CERT_DEFAULT_PHOTOS;
+    // The installed ground truth of the test video and the photo samples.
+    options.videoLabels = zor::tools::installedData(zor::tools::kTestVideoLabels).string();
+    options.photos = zor::tools::installedData(zor::tools::kPhotoSample).string();
+    options.robustness.sitePhotos = zor::tools::installedData(zor::tools::kSitePhotoSample).string();
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--help") {
             std::cout << zor::cert::usage();

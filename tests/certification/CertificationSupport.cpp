@@ -61,7 +61,7 @@ constexpr std::array<std::string_view, 6> kRobustnessOptions{
 
 std::string robustnessUsage() {
     return "  --site-photos DIR      labelled photos; those without a helmet add to the false-alarm test\n"
-           "                         (tests/assets/site-sample)\n"
+           "                         (the installed site-sample)\n"
            "  --site-classes MAP     their class id to class name (0:helmet,1:head)\n"
            "  --robust-floors LIST   least mean AP50 per camera condition of the photos\n"
            "                         (gray, dark, motion, defocus, jpeg, half)\n"
@@ -90,8 +90,9 @@ std::string usage() {
     return "HelmetCertificationTest [gtest options] [options]\n"
            "  --model DIR            model directory passed to Initialize (the contract's name)\n"
            "  --video FILE           the test video (the contract's name)\n"
-           "  --video-labels FILE    the renderer's ground truth of the video\n"
-           "  --photos DIR           labelled photos: images/ and labels/ in YOLO form\n"
+           "  --video-labels FILE    the renderer's ground truth of the video (the installed one)\n"
+           "  --photos DIR           labelled photos: images/ and labels/ in YOLO form (the installed\n"
+           "                         hard-hat-sample)\n"
            "  --photo-classes MAP    dataset class id to class name (1:helmet,0:head)\n"
            "  --video-floors LIST    least AP50 per class on the video (helmet:0.97,head:0.93)\n"
            "  --photo-floors LIST    least AP50 per class on the photos (helmet:0.80,head:0.80)\n"

@@ -13,17 +13,13 @@
 #include <string>
 #include <vector>
 
-#ifndef CERT_DEFAULT_SITE_PHOTOS
-#define CERT_DEFAULT_SITE_PHOTOS ""
-#endif
-
 namespace zor::cert {
 
 // What a site camera does to frames (CertifiedRobustness); parsed apart from
 // the other options.
 struct RobustnessOptions {
     // Labelled photos whose images without a helmet add to the false-alarm test.
-    std::string sitePhotos = CERT_DEFAULT_SITE_PHOTOS;
+    std::string sitePhotos;
     std::string siteClasses = "0:helmet,1:head";
     // Per camera condition: the least mean AP50 on the changed photos, and the
     // least share of the clean photos' mean AP50 that it keeps.

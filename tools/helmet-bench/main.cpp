@@ -3,6 +3,7 @@
 #include "BenchOptions.h"
 #include "BenchRun.h"
 #include "FrameSource.h"
+#include "InstalledData.h"
 #include "Report.h"
 #include "TextFile.h"
 #include "ToolExit.h"
@@ -12,13 +13,6 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
-
-#ifndef HELMET_BENCH_DEFAULT_MODEL
-#define HELMET_BENCH_DEFAULT_MODEL "models/ZOR_Helmet"
-#endif
-#ifndef HELMET_BENCH_DEFAULT_VIDEO
-#define HELMET_BENCH_DEFAULT_VIDEO "assets/HM2.mp4"
-#endif
 
 namespace {
 
@@ -79,8 +73,8 @@ int run(const BenchOptions& options) {
 int main(int argc, char** argv) {
     return zor::tools::runToolMain("helmet-bench", [&] {
         BenchOptions defaults;
-        defaults.modelDirectory = HELMET_BENCH_DEFAULT_MODEL;
-        defaults.video = HELMET_BENCH_DEFAULT_VIDEO;
+        defaults.modelDirectory = zor::tools::installedData(zor::tools::kShippedModel);
+        defaults.video = zor::tools::installedData(zor::tools::kTestVideo);
         const std::optional<BenchOptions> options = parseOptions(argc, argv, defaults, std::cout);
         return options ? run(*options) : zor::tools::kExitDone;
     });

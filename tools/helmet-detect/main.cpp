@@ -6,6 +6,7 @@
 #include "DetectOptions.h"
 #include "FrameSource.h"
 #include "InitialisedDetector.h"
+#include "InstalledData.h"
 #include "JsonlWriter.h"
 #include "OutputFolder.h"
 #include "ProgressLine.h"
@@ -26,10 +27,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#ifndef HELMET_DETECT_DEFAULT_MODEL
-#define HELMET_DETECT_DEFAULT_MODEL "models/ZOR_Helmet"
-#endif
 
 namespace zor::detect {
 
@@ -168,7 +165,7 @@ int main(int argc, char** argv) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     return zor::tools::runToolMain("helmet-detect", [&] {
         const std::optional<zor::detect::Options> options =
-            zor::detect::parseOptions(argc, argv, HELMET_DETECT_DEFAULT_MODEL);
+            zor::detect::parseOptions(argc, argv, zor::tools::installedData(zor::tools::kShippedModel).string());
         return options ? zor::detect::run(*options) : zor::tools::kExitDone;
     });
 }

@@ -4,6 +4,7 @@
 #include "CurvePlot.h"
 #include "EvalOptions.h"
 #include "EvalRun.h"
+#include "InstalledData.h"
 #include "Report.h"
 #include "TextFile.h"
 #include "ToolExit.h"
@@ -13,10 +14,6 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
-
-#ifndef HELMET_EVAL_DEFAULT_MODEL
-#define HELMET_EVAL_DEFAULT_MODEL "models/ZOR_Helmet"
-#endif
 
 namespace {
 
@@ -61,7 +58,7 @@ int main(int argc, char** argv) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     return zor::tools::runToolMain("helmet-eval", [&] {
         const std::optional<zor::eval::Options> options =
-            zor::eval::parseOptions(argc, argv, HELMET_EVAL_DEFAULT_MODEL);
+            zor::eval::parseOptions(argc, argv, zor::tools::installedData(zor::tools::kShippedModel).string());
         return options ? run(*options) : zor::tools::kExitDone;
     });
 }
