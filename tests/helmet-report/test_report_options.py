@@ -67,6 +67,21 @@ class CommandLine(unittest.TestCase):
         self.assertUserError([], "give --staged")
         self.assertEqual(self.parse("--staged", "s").programs, self.launcher_dir)
 
+    def test_installed_the_package_labels_go_with_the_package_video_only(self):
+        bin_dir = os.path.join(self.launcher_dir, "bin")
+        video_dir = os.path.join(self.launcher_dir, "share", "ZORCustomHelmetDetection", "video")
+        staged = os.path.join(self.launcher_dir, "staged")
+        for folder in (bin_dir, video_dir, staged):
+            os.makedirs(folder)
+        for name in (os.path.join(bin_dir, report_options.CONTRACT), os.path.join(video_dir, "HM2.avi"),
+                     os.path.join(video_dir, "HM2-labels.txt"), os.path.join(staged, "other.mp4")):
+            open(name, "w").close()
+        os.symlink(os.path.join(video_dir, "HM2.avi"), os.path.join(staged, report_options.STAGED_VIDEO))
+        options = parse_options(["--staged", staged], bin_dir)
+        self.assertEqual(options.labels, os.path.join(video_dir, "HM2-labels.txt"))
+        other = parse_options(["--staged", staged, "--video", os.path.join(staged, "other.mp4")], bin_dir)
+        self.assertIsNone(other.labels)
+
 
 class Ending(unittest.TestCase):
     def end(self, body):

@@ -32,8 +32,8 @@ OPTIONS = (
            "contract program's path names, default {staged}"),
     Option("model", "DIR", "model directory for the tools, default the staged model"),
     Option("video", "FILE", "video for helmet-bench, helmet-eval and helmet-detect, default the staged video"),
-    Option("labels", "FILE", "the video's ground truth for helmet-eval, default assets/HM2-labels.txt beside the "
-           "staged folder, if there"),
+    Option("labels", "FILE", "the video's ground truth for helmet-eval, default the package's when the video is the "
+           "package's test video"),
     Option("images", "DIR", "score this labelled image folder with helmet-eval instead of the video"),
     Option("classes", "TEXT", "helmet-eval's --classes map: dataset class id to the library's class name, e.g. "
            "1:helmet,0:head, default helmet-eval's", "text"),
@@ -48,13 +48,27 @@ OPTIONS = (
 )
 
 
+def default_locations(launcher_dir):
+    """Where the programs, the staged folder and the package's data are when no
+    option says: the launcher's own folder (bin/) and share/ beside it when
+    installed, else the checkout's build/, whose share/ mirrors the install's.
+    Nothing of the machine that built the package is kept."""
+    installed = os.path.isfile(os.path.join(launcher_dir, CONTRACT))
+    programs = launcher_dir if installed else os.path.normpath(
+        os.path.join(launcher_dir, os.pardir, os.pardir, "build", "bin"))
+    data = os.path.normpath(os.path.join(programs, os.pardir, "share", "ZORCustomHelmetDetection"))
+    return {"programs": programs,
+            "staged": None if installed else os.path.normpath(os.path.join(programs, os.pardir, "staged")),
+            "test video": os.path.join(data, "video", "HM2.avi"),
+            "test video labels": os.path.join(data, "video", "HM2-labels.txt"),
+            "photos": os.path.join(data, "hard-hat-sample")}
+
+
 def parse_options(argv, launcher_dir):
     """The options, with absolute paths (the test programs run in the staged
     folder); None when the usage was asked for and printed."""
-    installed = os.path.isfile(os.path.join(launcher_dir, CONTRACT))
-    checkout_build = os.path.normpath(os.path.join(launcher_dir, os.pardir, os.pardir, "build"))
-    defaults = {"programs": launcher_dir if installed else os.path.join(checkout_build, "bin"),
-                "staged": None if installed else os.path.join(checkout_build, "staged")}
+    locations = default_locations(launcher_dir)
+    defaults = {name: locations[name] for name in ("programs", "staged")}
     arguments = command_line.parse(argv, [option.name for option in OPTIONS])
     if arguments.help_requested:
         print(usage(defaults))
@@ -67,15 +81,23 @@ def parse_options(argv, launcher_dir):
             value = os.path.abspath(value)
         setattr(options, option.name.replace("-", "_"), value)
     if options.staged is None:
-        raise UserError("give --staged: the folder the test programs run in (see --help)")
+        raise UserError("give --staged: the folder the test programs run in, staged with helmet-stage (see --help)")
     options.model = options.model or os.path.join(options.staged, STAGED_MODEL)
     options.video = options.video or os.path.join(options.staged, STAGED_VIDEO)
     if options.labels is None and options.images is None:
-        beside = os.path.join(options.staged, os.pardir, "assets", "HM2-labels.txt")
-        options.labels = os.path.normpath(beside) if os.path.isfile(beside) else None
+        labels = locations["test video labels"]
+        ours = _same_file(options.video, locations["test video"])  # its ground truth fits no other video
+        options.labels = labels if ours and os.path.isfile(labels) else None
     if options.certification is None:
         options.certification = os.path.join(options.programs, CERTIFICATION)
     return options
+
+
+def _same_file(one, other):
+    try:
+        return os.path.samefile(one, other)
+    except OSError:
+        return False
 
 
 def _read(option, text):

@@ -3,6 +3,7 @@
 // programs then run.
 #include "CommandLine.h"
 #include "InstalledData.h"
+#include "MediaInput.h"
 #include "ProgressLine.h"
 #include "StagedAssets.h"
 #include "TextFile.h"
@@ -92,7 +93,8 @@ int run(const Options& options) {
     if (!fs::is_directory(options.model, error)) {
         throw tools::UserError("the model is not a folder: " + options.model.string());
     }
-    tools::requireRegularFile(options.video, "video");
+    // A file that is no video at all changes nothing staged before.
+    { const tools::VideoReader probe(options.video); }
     tools::checkOutputFolder(options.into, "--into folder");
     const fs::path folder = fs::canonical(options.into);
     const fs::path model = fs::canonical(options.model);
