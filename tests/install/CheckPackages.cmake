@@ -1,5 +1,6 @@
 # Runs CPack on the build and checks that the .deb and the .tar.gz hold the
-# library, its CMake package, the headers, the programs and the model.
+# library, its CMake package, the headers, the programs, the model, the test
+# video with its labels and the photo samples.
 # -DBUILD=... -DTOOLS=ON|OFF (whether the tools were built)
 execute_process(COMMAND cpack -B ${BUILD}/packages WORKING_DIRECTORY ${BUILD} RESULT_VARIABLE status
                 OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -17,10 +18,12 @@ set(expected_files include/ZORCustomHMD.h include/IZORCustomClass.h
                    /libZORCustomHelmetDetection.so
                    /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfig.cmake
                    /cmake/ZORCustomHelmetDetection/ZORCustomHelmetDetectionConfigVersion.cmake
-                   bin/HelmetDetectionTest share/ZORCustomHelmetDetection/models/ZOR_Helmet/helmet.onnx)
+                   bin/HelmetDetectionTest share/ZORCustomHelmetDetection/models/ZOR_Helmet/helmet.onnx
+                   share/ZORCustomHelmetDetection/video/HM2.avi share/ZORCustomHelmetDetection/video/HM2-labels.txt)
 if(TOOLS)
-  list(APPEND expected_files bin/helmet-bench bin/helmet-detect bin/helmet-report bin/HelmetCertificationTest
-                             share/ZORCustomHelmetDetection/hard-hat-sample/labels
+  list(APPEND expected_files bin/helmet-bench bin/helmet-detect bin/helmet-report bin/helmet-stage
+                             bin/HelmetCertificationTest share/ZORCustomHelmetDetection/hard-hat-sample/labels
+                             share/ZORCustomHelmetDetection/site-sample/labels
                              share/ZORCustomHelmetDetection/helmet-report/helmet_report.py)
 endif()
 foreach(expected IN LISTS expected_files)
