@@ -75,6 +75,14 @@ TEST_F(HelmetStage, AnMp4IsReencodedIntoAVideoReadableUnderTheStagedName) {
     EXPECT_EQ(framesUnderStagedName(staged_), kFrames);
     EXPECT_EQ(fs::read_symlink(staged_ / kModelName), fs::canonical(model_));
     EXPECT_EQ(std::distance(fs::directory_iterator(staged_), fs::directory_iterator()), 2) << "a leftover file";
+
+    // The MP4 copied to the staged name and staged from there: read whole before it is replaced.
+    fs::copy_file(mp4_, staged_ / kVideoName, fs::copy_options::overwrite_existing);
+    const ToolRun again =
+        runTool({"--model", model_.string(), "--video", (staged_ / kVideoName).string(), "--into", staged_.string()},
+                scratch_.path());
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(framesUnderStagedName(staged_), kFrames);
 }
 
 TEST_F(HelmetStage, AMotionJpegAviIsLinkedAsItIsInPlaceOfAnEarlierStaging) {

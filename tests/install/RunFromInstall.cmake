@@ -4,7 +4,7 @@
 # model and video, and helmet-report runs the contract program (16 of 16
 # pass), the certification program (every test runs and passes; with fewer
 # frames, cycles and photos than its defaults) and the tools: everything passes.
-# -DBUILD=<build tree>
+# -DBUILD=<build tree> [-DFAULTY_LIBRARY=<the faulty library of tests/mutants>]
 function(run)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "IN" "COMMAND")
   # Only what any shell has: no variable of CTest, the build or its user.
@@ -80,4 +80,18 @@ if(NOT report_line MATCHES "everything passed" OR page MATCHES "${build_pattern}
   message(FATAL_ERROR "helmet-report did not pass everything, or its page names the build tree:\n${report_line}")
 endif()
 message(STATUS "${report_line}")
+
+# A vendor's library through LD_LIBRARY_PATH, under the soname the programs
+# load: the faulty library with an empty label map, which the installed
+# contract program must then be running, and fail.
+if(FAULTY_LIBRARY)
+  file(MAKE_DIRECTORY ${root}/vendor-lib)
+  file(COPY_FILE ${FAULTY_LIBRARY} ${root}/vendor-lib/libZORCustomHelmetDetection.so.1)
+  execute_process(COMMAND /usr/bin/env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH=${root}/vendor-lib HMD_FAULT=EmptyLabelMap
+                          ${prefix}/bin/HelmetDetectionTest --gtest_filter=HelmetIntegrationTest.InitializeProducesLabelMap
+                  WORKING_DIRECTORY ${root}/run RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 1 OR NOT out MATCHES "FAILED  \\] HelmetIntegrationTest.InitializeProducesLabelMap")
+    message(FATAL_ERROR "LD_LIBRARY_PATH did not put the faulty library under the installed program (${status}):\n${out}")
+  endif()
+endif()
 file(REMOVE_RECURSE ${root})

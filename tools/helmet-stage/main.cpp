@@ -110,8 +110,8 @@ int run(const Options& options) {
     }
 
     // Under that name FFmpeg takes "C:" for a URL scheme; only OpenCV's own
-    // Motion-JPEG reader is left.
-    fs::remove(staged);
+    // Motion-JPEG reader is left. The staged entry is replaced only once the
+    // copy is whole: it may be the very file being read.
     const PartFile part(folder / ".helmet-stage.part.avi");
     tools::ProgressLine progress = tools::ProgressLine::onStandardError();
     long header = 0;
