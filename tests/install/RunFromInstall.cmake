@@ -4,7 +4,7 @@
 # model and video, and helmet-report runs the contract program (16 of 16
 # pass), the certification program (every test runs and passes; with fewer
 # frames, cycles and photos than its defaults) and the tools: everything passes.
-# -DBUILD=<build tree> [-DFAULTY_LIBRARY=<the faulty library of tests/mutants>]
+# -DBUILD=<build tree> [-DOBJCOPY=<objcopy>] [-DFAULTY_LIBRARY=<the faulty library of tests/mutants>]
 function(run)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "IN" "COMMAND")
   # Only what any shell has: no variable of CTest, the build or its user.
@@ -38,17 +38,29 @@ foreach(expected bin/helmet-stage bin/helmet-report share/ZORCustomHelmetDetecti
   endif()
 endforeach()
 
-# No program, library or script of the package names the build tree.
+# No program, library or script of the package names the build tree (debug
+# information, which records where it was compiled, aside).
 string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" build_pattern "${BUILD}")
 file(GLOB_RECURSE installed LIST_DIRECTORIES false ${prefix}/bin/* ${prefix}/lib/* ${share}/helmet-report/*)
 foreach(file IN LISTS installed)
-  if(NOT IS_SYMLINK ${file})
-    file(STRINGS ${file} mentions REGEX "${build_pattern}")
-    if(mentions)
-      message(FATAL_ERROR "${file} names the build tree: ${mentions}")
+  if(IS_SYMLINK ${file})
+    continue()
+  endif()
+  file(READ ${file} magic LIMIT 4 HEX)
+  set(scanned ${file})
+  if(magic STREQUAL "7f454c46" AND OBJCOPY)
+    set(scanned ${root}/scanned)
+    execute_process(COMMAND ${OBJCOPY} --strip-debug ${file} ${scanned} RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "${OBJCOPY} cannot read ${file}")
     endif()
   endif()
+  file(STRINGS ${scanned} mentions REGEX "${build_pattern}")
+  if(mentions)
+    message(FATAL_ERROR "${file} names the build tree: ${mentions}")
+  endif()
 endforeach()
+file(REMOVE ${root}/scanned)
 
 run(IN ${root}/run COMMAND ${prefix}/bin/helmet-stage)
 if(last_output MATCHES "re-encoded")
