@@ -88,7 +88,7 @@ class FakeLibrary(unittest.TestCase):
         run = self.report()
         self.assertEqual(run.returncode, 0, run.stderr)
         page = self.read_page()
-        self.assertRegex(page, '<p class="verdict failed">The library fails.</p><ul class="verdict">'
+        self.assertRegex(page, '<p class="verdict failed">The library fails.</p><ul class="verdict failed">'
                          '<li class="failed">Contract program [(]HelmetDetectionTest[)]: 1 failed [(]HelmetUnitTest.Fails[)]'
                          '</li><li class="failed">Certification program [(]HelmetCertificationTest[)]: the program wrote '
                          'no test report [(]killed by signal 11 [^<]*</li><li class="failed">helmet-bench did not '

@@ -9,7 +9,9 @@ import unittest
 
 import recorded  # noqa: F401 (puts helmet-report's modules on the path)
 import report_options
-from report_options import STAGED_MODEL, parse_options
+from page_file import PageFile
+from progress import Progress
+from report_options import STAGED_MODEL, certification_arguments, parse_options
 from tool_exit import RunFailure, UserError, run_tool_main
 
 
@@ -62,6 +64,15 @@ class CommandLine(unittest.TestCase):
                 for option in report_options.OPTIONS:
                     self.assertIn("--%s %s" % (option.name, option.value), printed.getvalue())
 
+    def test_the_certification_program_gets_the_tools_data_and_the_photo_samples_that_exist(self):
+        photos = os.path.join(self.launcher_dir, "photos")
+        os.makedirs(photos)
+        options = self.parse("--staged", "s", "--labels", "l.txt", "--photos", photos)
+        self.assertIsNone(options.site_photos)  # no checkout sample beside this launcher: the program's own default
+        self.assertEqual(certification_arguments(options), [
+            "--model=" + options.model, "--video=" + options.video, "--video-labels=" + os.path.abspath("l.txt"),
+            "--photos=" + photos])
+
     def test_installed_the_staged_folder_must_be_given(self):
         open(os.path.join(self.launcher_dir, report_options.CONTRACT), "w").close()
         self.assertUserError([], "give --staged")
@@ -83,6 +94,39 @@ class Ending(unittest.TestCase):
         self.assertEqual(self.end(raising(UserError("no video v.mp4"))), (2, "helmet-report: no video v.mp4\n"))
         self.assertEqual(self.end(raising(RunFailure("cannot start x"))), (1, "helmet-report: cannot start x\n"))
         self.assertEqual(self.end(raising(KeyError("latency_ms"))), (1, "helmet-report: KeyError: 'latency_ms'\n"))
+
+
+    def test_a_progress_line_per_program_rewritten_only_on_a_terminal(self):
+        for terminal in (False, True):
+            stream = io.StringIO()
+            progress = Progress(2, stream, terminal)
+            for name in ("HelmetDetectionTest", "helmet-bench"):
+                progress.start(name)
+                progress.tick(12.4)
+                progress.finish("exit status 0 after 12.5 s")
+            lines = stream.getvalue().split("\n")
+            if terminal:
+                self.assertEqual([line.split("\r")[-1].rstrip() for line in lines], [
+                    "helmet-report: [1/2] HelmetDetectionTest: exit status 0 after 12.5 s",
+                    "helmet-report: [2/2] helmet-bench: exit status 0 after 12.5 s", ""])
+                self.assertIn("\rhelmet-report: [2/2] helmet-bench ... 12 s", lines[1])
+            else:
+                self.assertEqual(lines, ["helmet-report: [1/2] HelmetDetectionTest ...",
+                                         "helmet-report: [2/2] helmet-bench ...", ""])
+
+    def test_the_page_file_is_claimed_first_and_left_nowhere_half_written(self):
+        with tempfile.TemporaryDirectory() as folder:
+            page = os.path.join(folder, "r.html")
+            with self.assertRaises(KeyError), PageFile(page):
+                self.assertEqual(len(os.listdir(folder)), 1)  # the claim, under a temporary name
+                raise KeyError("the run stopped")
+            self.assertEqual(os.listdir(folder), [])
+            with PageFile(page) as page_file:
+                page_file.write("<html></html>")
+            self.assertEqual(os.listdir(folder), ["r.html"])
+        with self.assertRaises(UserError) as raised, PageFile("/sys/r.html"):
+            pass
+        self.assertIn("cannot write --out /sys/r.html", str(raised.exception))
 
 
 if __name__ == "__main__":

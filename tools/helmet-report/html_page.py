@@ -15,7 +15,8 @@ td.num { text-align: right; font-variant-numeric: tabular-nums; overflow-wrap: n
 .passed { color: #17692b; } .failed { color: #b00020; font-weight: bold; } .skipped { color: #8a6d00; }
 .verdict { padding: 8px 12px; border-radius: 4px; font-weight: bold; }
 .verdict.passed { background: #e5f4e8; } .verdict.failed { background: #fbe4e7; }
-.verdict.incomplete { background: #fdf1d0; color: #6b5200; } ul.verdict { margin: 4px 0 0; }
+.verdict.incomplete { background: #fdf1d0; color: #6b5200; } p.verdict { margin-bottom: 0; }
+ul.verdict { margin: 0; padding: 0 12px 8px 36px; border-radius: 0 0 4px 4px; font-weight: normal; }
 .notrun { color: #666; font-style: italic; } pre { background: #f7f7f7; padding: 6px; white-space: pre-wrap;
 overflow-wrap: anywhere; margin: 2px 0; font-size: 12px; } code { font-size: 12px; word-break: break-all; }
 svg.histogram rect.bar, svg.chart rect.bar { fill: #4a78b5; } svg.histogram .axis, svg.chart .axis { stroke: #333; }

@@ -62,7 +62,8 @@ class Verdict:
         items = ['<li class="failed">%s</li>' % text(item) for item in self.failed]
         items += ['<li class="skipped">%s%s</li>' % ("Not checked: " if self.failed else "", text(item))
                   for item in self.incomplete]
-        return '<p class="verdict %s">%s</p><ul class="verdict">%s</ul>' % (self.state, headline, "".join(items))
+        return '<p class="verdict %s">%s</p><ul class="verdict %s">%s</ul>' % (self.state, headline, self.state,
+                                                                              "".join(items))
 
     def line(self, page):
         """The last line helmet-report prints."""
