@@ -73,6 +73,17 @@ class CommandLine(unittest.TestCase):
             "--model=" + options.model, "--video=" + options.video, "--video-labels=" + os.path.abspath("l.txt"),
             "--photos=" + photos])
 
+    def test_a_staged_folder_without_the_contract_s_names_is_named(self):
+        staged = os.path.join(self.launcher_dir, "staged")
+        os.makedirs(os.path.join(staged, STAGED_MODEL))
+        self.assertEqual(report_options.staged_problems(staged), [
+            "the --staged folder %s has no video under the contract program's name" % staged])
+        os.rmdir(os.path.join(staged, STAGED_MODEL))
+        self.assertIn("has no model folder and no video", report_options.staged_problems(staged)[0])
+        open(os.path.join(staged, report_options.STAGED_VIDEO), "w").close()
+        os.makedirs(os.path.join(staged, STAGED_MODEL))
+        self.assertEqual(report_options.staged_problems(staged), [])
+
     def test_installed_the_staged_folder_must_be_given(self):
         open(os.path.join(self.launcher_dir, report_options.CONTRACT), "w").close()
         self.assertUserError([], "give --staged")

@@ -84,8 +84,8 @@ class Report:
                     robustness_section(None, "", reason)]
         section, suite, run = self.test_program("certification", title, program,
                                                 certification_arguments(self.options))
-        return [section, robustness_section(None if suite.problem else suite, run.stdout,
-                                            "the certification program wrote no test report")]
+        reason = "it stopped on a user error" if run.user_error else "it wrote no test report"
+        return [section, robustness_section(None if suite.problem else suite, run.stdout, reason)]
 
     def bench(self):
         json_path, latencies_path = (os.path.join(self.work, name) for name in ("bench.json", "latencies.txt"))

@@ -39,9 +39,10 @@ OPTIONS = (
            "1:helmet,0:head, default helmet-eval's", "text"),
     Option("certification", "FILE", "the certification program, default %s among the programs, if there"
            % CERTIFICATION),
-    Option("photos", "DIR", "labelled photos (images/, labels/) for the certification program, default {photos}"),
+    Option("photos", "DIR", "labelled photos (images/, labels/) for the certification program, default {photos}, if "
+           "there"),
     Option("site-photos", "DIR", "photos whose images without a hard hat add to the certification program's "
-           "false-alarm test, default {site-photos}"),
+           "false-alarm test, default {site-photos}, if there"),
     Option("bench-frames", "N", "helmet-bench's measured calls, default 300", "count", 300),
     Option("eval-frames", "N", "score only the first N frames or images, default all", "count"),
     Option("detect-frames", "N", "helmet-detect's frames, default all", "count"),
@@ -130,8 +131,9 @@ def usage(defaults):
         lines += textwrap.wrap(option.meaning.format(**shown), 110, initial_indent="  %-24s" % (
             "--%s %s" % (option.name, option.value)), subsequent_indent=" " * 26, break_on_hyphens=False)
     lines += ["  %-24s%s" % ("--help", "this help"),
-              "Exit status: 0 the page was written (whatever the library's results), 1 the run failed,",
-              "2 a bad option or a missing program, folder or file."]
+              "Exit status: 0 the page was written and everything was checked (whatever the library's results);",
+              "2 a user error: a bad option or a missing program, folder or file (no page), or a page that is",
+              "incomplete (a test skipped or a program stopped on a user error); 1 the run failed (no page)."]
     return "\n".join(lines)
 
 

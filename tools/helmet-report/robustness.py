@@ -102,8 +102,8 @@ def site_figures(suite):
 def chart_svg(robustness):
     """Horizontal bars of AP50 per condition on a 0 to 1 axis, each floor a
     tick across its bar, the clean AP50 a dashed line."""
-    left, right, top, bar, gap = 110, 60, 12, 18, 10
-    width = 460
+    left, right, top, bar, gap = 100, 50, 12, 18, 10
+    width = 400
     plot = width - left - right
     height = top + len(robustness.conditions) * (bar + gap) + 30
 
@@ -114,13 +114,14 @@ def chart_svg(robustness):
              'aria-label="mean AP50 per camera condition">' % (width, height, width, height)]
     for index, condition in enumerate(robustness.conditions):
         y = top + index * (bar + gap)
-        parts.append('<text x="%d" y="%.1f" text-anchor="end">%s</text>' % (
-            left - 6, y + bar * 0.75, text(CONDITIONS.get(condition.name, condition.name))))
+        failed = ' class="failed"' if condition.failed else ""
+        parts.append('<text%s x="%d" y="%.1f" text-anchor="end">%s</text>' % (
+            failed, left - 6, y + bar * 0.75, text(CONDITIONS.get(condition.name, condition.name))))
         parts.append('<rect class="bar%s" x="%d" y="%d" width="%.1f" height="%d"><title>%s: mean AP50 %s</title>'
                      '</rect>' % (" failed" if condition.failed else "", left, y, x_of(condition.ap50) - left, bar,
                                   text(condition.name), figure(condition.ap50, 3)))
-        parts.append('<text x="%.1f" y="%.1f">%s</text>' % (x_of(condition.ap50) + 4, y + bar * 0.75,
-                                                           figure(condition.ap50, 3)))
+        parts.append('<text%s x="%.1f" y="%.1f">%s</text>' % (failed, x_of(condition.ap50) + 4, y + bar * 0.75,
+                                                             figure(condition.ap50, 3)))
         if condition.floor is not None:
             parts.append('<line class="floor" x1="%.1f" y1="%d" x2="%.1f" y2="%d"><title>floor %s</title></line>' % (
                 x_of(condition.floor), y - 2, x_of(condition.floor), y + bar + 2, figure(condition.floor)))
