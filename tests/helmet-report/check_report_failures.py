@@ -89,10 +89,11 @@ class FakeLibrary(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         page = self.read_page()
         self.assertRegex(page, '<p class="verdict failed">The library fails.</p><ul class="verdict failed">'
-                         '<li class="failed">Contract program [(]HelmetDetectionTest[)]: 1 failed [(]HelmetUnitTest.Fails[)]'
-                         '</li><li class="failed">Certification program [(]HelmetCertificationTest[)]: the program wrote '
-                         'no test report [(]killed by signal 11 [^<]*</li><li class="failed">helmet-bench did not '
-                         'finish: exit status 1 [^<]*</li><li class="failed">helmet-eval did not finish: [^<]*</li></ul>')
+                         '<li class="failed">Contract program [(]HelmetDetectionTest[)]: 1 failed '
+                         '[(]HelmetUnitTest.Fails[)]</li><li class="failed">Certification program '
+                         '[(]HelmetCertificationTest[)]: the program wrote no test report [(]killed by signal 11 '
+                         '[^<]*</li><li class="failed">helmet-bench did not finish: exit status 1 [^<]*</li>'
+                         '<li class="failed">helmet-eval did not finish: [^<]*</li></ul>')
         self.assertIn("1 passed, 1 failed, 0 skipped (exit status 1", page)
         self.assertIn("HelmetUnitTest.Fails</td><td><span class=\"failed\">failed", page)
         self.assertIn("Value of: results.empty() &lt;script&gt;alert(1)&lt;/script&gt;", page)

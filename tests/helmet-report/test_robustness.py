@@ -38,7 +38,8 @@ class Conditions(unittest.TestCase):
         suite, _ = run("certification")
         suite.tests = [test for test in suite.tests if not test.name.startswith("CertifiedRobustness.Photos")]
         self.assertIsNone(read_robustness(suite, ""))
-        self.assertIn("PhotosKeepTheirAp50WhenGrayDarkBlurredCompressedOrShrunk did not run", robustness_section(suite, ""))
+        self.assertIn("PhotosKeepTheirAp50WhenGrayDarkBlurredCompressedOrShrunk did not run",
+                      robustness_section(suite, ""))
         self.assertIn("Not run: no program", robustness_section(None, "", "no program"))
 
 

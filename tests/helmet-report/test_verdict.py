@@ -71,8 +71,9 @@ class Verdicts(unittest.TestCase):
         verdict = Verdict()
         verdict.program("helmet-bench", PASSED, output_read=False)
         verdict.tests("Contract", read_outcome(recorded.path("missing.json"), ""), ProgramRun(["c"], exit_code=-6))
-        self.assertEqual(verdict.failed, ["helmet-bench wrote no readable report (exit status 0 after 0.0 s)",
-                                          "Contract: the program wrote no test report (killed by signal 6 after 0.0 s)"])
+        self.assertEqual(verdict.failed, [
+            "helmet-bench wrote no readable report (exit status 0 after 0.0 s)",
+            "Contract: the program wrote no test report (killed by signal 6 after 0.0 s)"])
 
 
 if __name__ == "__main__":

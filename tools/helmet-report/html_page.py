@@ -22,7 +22,8 @@ overflow-wrap: anywhere; margin: 2px 0; font-size: 12px; } code { font-size: 12p
 svg.histogram rect.bar, svg.chart rect.bar { fill: #4a78b5; } svg.histogram .axis, svg.chart .axis { stroke: #333; }
 svg.histogram line.marker { stroke: #b00020; stroke-dasharray: 4 3; } svg.histogram text.marker { fill: #b00020; }
 svg.histogram text, svg.chart text { font-size: 11px; fill: #333; } .curves img { max-width: 48%; margin-right: 1%; }
-svg.chart rect.bar.failed { fill: #b00020; } svg.chart text.failed { fill: #b00020; font-weight: bold; } svg.chart line.floor { stroke: #222; stroke-width: 2; }
+svg.chart rect.bar.failed { fill: #b00020; } svg.chart text.failed { fill: #b00020; font-weight: bold; }
+svg.chart line.floor { stroke: #222; stroke-width: 2; }
 svg.chart line.clean { stroke: #17692b; stroke-dasharray: 4 3; } svg.chart text.clean { fill: #17692b; }
 .side-by-side { display: flex; flex-wrap: wrap; gap: 24px; align-items: flex-start; }
 img.sheet { max-width: 100%; }
