@@ -7,11 +7,11 @@ from html import escape
 from figures import plain_numbers
 
 STYLE = """
-body { font: 14px/1.4 sans-serif; margin: 24px; max-width: 1100px; color: #222; overflow-wrap: anywhere; }
+body { font: 14px/1.4 sans-serif; margin: 24px; max-width: 1100px; color: #222; overflow-wrap: break-word; }
 h1 { font-size: 22px; margin-bottom: 4px; } h2 { font-size: 18px; border-bottom: 1px solid #ccc; margin-top: 28px; }
 table { border-collapse: collapse; margin: 8px 0; max-width: 100%; } td, th { border: 1px solid #ddd;
 padding: 3px 8px; text-align: left; vertical-align: top; } th { background: #f3f3f3; }
-td.num { text-align: right; font-variant-numeric: tabular-nums; overflow-wrap: normal; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
 .passed { color: #17692b; } .failed { color: #b00020; font-weight: bold; } .skipped { color: #8a6d00; }
 .verdict { padding: 8px 12px; border-radius: 4px; font-weight: bold; }
 .verdict.passed { background: #e5f4e8; } .verdict.failed { background: #fbe4e7; }

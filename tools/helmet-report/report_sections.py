@@ -48,7 +48,7 @@ def tests_section(anchor, title, suite, run, reason_not_run=""):
     for test in suite.tests:
         messages = "".join("<pre>%s</pre>" % text(plain_numbers(message)) for message in test.messages if message)
         rows.append((text(test.name), '<span class="%s">%s</span>' % (test.result, test.result),
-                     figure(test.seconds, 3, " s"), messages))
+                     figure(test.seconds, 3, "\u00a0s"), messages))
     return section(anchor, title, stopped + summary + table(("test", "result", "time", "failure or skip message"),
                                                             rows))
 
