@@ -5,15 +5,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# MinGW-w64 for the Windows syntax check (portability.mingw-syntax), chromium
-# to load the report page (helmet-report.browser), ccache for the vendor-option
-# check, which compiles the contract program and the tools again from the same
-# sources (the cache lives in build/, so a clean clone starts it empty);
-# Python's OpenCV, torch and onnx for the training scripts' tests.
+# MinGW-w64 for the Windows syntax check (portability.mingw-*), chromium to
+# load the report page (helmet-report.browser), ccache, Python's OpenCV, torch
+# and onnx for the training scripts' tests.
 bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache python3-opencv python3-torch python3-onnx
-export CCACHE_DIR="$PWD/build/ccache"
+
+# Every build goes through one compiler cache per machine and user, kept
+# outside the clone, as a CI runner keeps its cache: a clean clone recompiles
+# only what changed since the last run on this machine. The first run on a
+# machine fills it (see README.md for both times). Paths are taken relative
+# to the clone, so that clones in other folders share entries.
+export CCACHE_DIR="${HMD_CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/helmet-detection-ccache}"
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true CCACHE_MAXSIZE=3G
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 status=0
-cmake --preset default -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+cmake --preset default
 cmake --build --preset default
 ctest --preset default || status=1
 [ -f build/mutants/summary.txt ] && { echo; echo "Faulty libraries:"; cat build/mutants/summary.txt; }

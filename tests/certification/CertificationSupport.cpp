@@ -49,10 +49,6 @@ bool parseFloors(const std::string& text, std::map<std::string, double>& floors)
     return true;
 }
 
-double millisecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
 // ---------------------------------------------------------------------------
 // Robustness options (CertifiedRobustness)
 
@@ -203,6 +199,7 @@ VideoRun makeVideoRun(const Options& options, bool samplesOnly) {
     run.labels = detector.labels();
     const std::size_t spacing = std::max<std::size_t>(1, static_cast<std::size_t>(options.frames) / 12);
     std::size_t nextSample = 0;
+    const LoadMeter meter;
     for (int index = 0; index < options.frames; ++index) {
         cv::Mat frame;
         if (!capture->read(frame)) {
@@ -214,13 +211,13 @@ VideoRun makeVideoRun(const Options& options, bool samplesOnly) {
         }
         FrameResult result;
         result.size = frame.size();
-        const auto start = std::chrono::steady_clock::now();
+        const CallTimer timer;
         try {
             result.objects = detector.get().RunInference(frame);
         } catch (...) {
             result.threw = true;
         }
-        result.milliseconds = millisecondsSince(start);
+        result.time = timer.stop();
         if (candidate && result.objects.size() >= 2) {
             run.sampleFrames.push_back(frame);
             nextSample = static_cast<std::size_t>(index) + spacing;
@@ -232,6 +229,7 @@ VideoRun makeVideoRun(const Options& options, bool samplesOnly) {
             run.frames.push_back(std::move(result));
         }
     }
+    run.load = meter.stop();
     return run;
 }
 
@@ -279,13 +277,13 @@ PhotoRun makePhotoRun(const Options& options) {
         }
         FrameResult result;
         result.size = image.size();
-        const auto start = std::chrono::steady_clock::now();
+        const CallTimer timer;
         try {
             result.objects = detector.get().RunInference(image, "certification");
         } catch (...) {
             result.threw = true;
         }
-        result.milliseconds = millisecondsSince(start);
+        result.time = timer.stop();
         run.names.push_back(file.stem().string());
         run.images.push_back(std::move(image));
         run.results.push_back(std::move(result));

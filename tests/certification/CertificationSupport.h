@@ -3,6 +3,7 @@
 // tests read (made once per process, on first use).
 #pragma once
 
+#include "CallTiming.h"
 #include "ZORCustomHMD.h"
 
 #include <opencv2/core.hpp>
@@ -90,7 +91,7 @@ std::vector<std::string> splitLabelMap(const std::string& labelMap);
 struct FrameResult {
     cv::Size size;
     std::vector<CustomObject> objects;
-    double milliseconds = 0.0;
+    CallTime time;
     bool threw = false;
 };
 
@@ -105,6 +106,7 @@ struct VideoRun {
     bool loaded = false;  // Initialize accepted the model
     std::vector<std::string> labels;
     std::vector<FrameResult> frames;
+    MachineLoad load;  // while the frames ran
     std::vector<cv::Mat> sampleFrames;
 };
 

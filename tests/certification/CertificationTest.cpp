@@ -718,6 +718,10 @@ TEST(CertifiedResources, ResidentMemoryStaysFlatOverInitializeDestroyCycles) {
     EXPECT_LT(growthMb, options().memoryBudgetMb);
 }
 
+// The budget holds each call's own time: wall time less the time the call's
+// threads waited for a processor that other programs held. On a quiet machine
+// the two are equal; on a busy one a library that sleeps or stalls still
+// fails, since sleeping is not waiting for a processor.
 TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
     SKIP_WITHOUT_MODEL();
     const VideoRun& video = videoRun();
@@ -727,20 +731,35 @@ TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
     ASSERT_TRUE(video.opened) << "cannot open the video " << options().video;
     ASSERT_TRUE(video.loaded) << "Initialize refused the model";
     ASSERT_FALSE(video.frames.empty()) << "no frame was run";
-    std::vector<double> times;
+    std::vector<double> wall, cpu, own;
     for (const FrameResult& frame : video.frames) {
-        times.push_back(frame.milliseconds);
+        wall.push_back(frame.time.wallMs);
+        cpu.push_back(frame.time.cpuMs);
+        own.push_back(frame.time.ownMs());
     }
-    const double p50 = tools::percentile(times, 50.0);
-    const double p99 = tools::percentile(times, 99.0);
-    const double most = *std::max_element(times.begin(), times.end());
-    ::testing::Test::RecordProperty("frames", static_cast<int>(times.size()));
+    const double p50 = tools::percentile(wall, 50.0);
+    const double p99 = tools::percentile(wall, 99.0);
+    const double most = *std::max_element(wall.begin(), wall.end());
+    const double p99Cpu = tools::percentile(cpu, 99.0);
+    const double p99Own = tools::percentile(own, 99.0);
+    const MachineLoad& load = video.load;
+    ::testing::Test::RecordProperty("frames", static_cast<int>(wall.size()));
     ::testing::Test::RecordProperty("p50_ms", std::to_string(p50));
     ::testing::Test::RecordProperty("p99_ms", std::to_string(p99));
     ::testing::Test::RecordProperty("max_ms", std::to_string(most));
-    std::cout << "[certification] " << times.size() << " video frames: p50=" << p50 << "ms p99=" << p99
-              << "ms max=" << most << "ms (budget " << options().latencyBudgetMs << "ms)" << std::endl;
-    EXPECT_LT(p99, options().latencyBudgetMs);
+    ::testing::Test::RecordProperty("p99_cpu_ms", std::to_string(p99Cpu));
+    ::testing::Test::RecordProperty("p99_own_ms", std::to_string(p99Own));
+    std::cout << "[certification] " << wall.size() << " video frames: p50=" << p50 << "ms p99=" << p99
+              << "ms max=" << most << "ms; p99 processor time " << p99Cpu << "ms, p99 less waiting for a processor "
+              << p99Own << "ms (budget " << options().latencyBudgetMs << "ms)" << std::endl;
+    if (load.known) {
+        ::testing::Test::RecordProperty("load_average", std::to_string(load.loadAverage));
+        ::testing::Test::RecordProperty("others_share", std::to_string(load.othersShare));
+        std::cout << "[certification] machine: load average " << load.loadAverage << " on " << load.processors
+                  << " processors; other programs used " << std::lround(100.0 * load.othersShare)
+                  << "% of them while the frames ran" << std::endl;
+    }
+    EXPECT_LT(p99Own, options().latencyBudgetMs) << "p99 wall time " << p99 << "ms, processor time " << p99Cpu << "ms";
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 """helmet-report on fake programs that fail in every way a library can make
 them fail: the page must still be written (exit 0) and say what failed, with
-the programs' own texts escaped; bad options are user errors (exit 2), a
-program that cannot start fails the run (exit 1)."""
+the programs' own texts escaped; what skipped or stopped on a user error makes
+the page incomplete (exit 2, amber); bad options are user errors (exit 2, no
+page), a program that cannot start fails the run (exit 1)."""
 
 import base64
 import os
@@ -25,17 +26,14 @@ FAKES = {
         import json
         path = [a for a in args if a.startswith("--gtest_output=json:")][0].split(":", 1)[1]
         tests = [{"name": "Passes", "result": "COMPLETED", "time": "0.001s"},
-                 {"name": "Fails", "result": "COMPLETED", "time": "0.002s", "failures": [{"failure": %r}]},
-                 {"name": "IsSkipped", "result": "SKIPPED", "time": "0s"}]
+                 {"name": "Fails", "result": "COMPLETED", "time": "0.002s", "failures": [{"failure": %r}]}]
         json.dump({"testsuites": [{"name": "HelmetUnitTest", "testsuite": tests}]}, open(path, "w"))
-        print("[ RUN      ] HelmetUnitTest.IsSkipped\\nt.cpp:20: Skipped\\nno video here\\n\\n"
-              "[  SKIPPED ] HelmetUnitTest.IsSkipped (0 ms)")
         sys.exit(1)
     """ % FAILURE_TEXT,
     "HelmetCertificationTest": "os.kill(os.getpid(), 11)",
     "helmet-bench": """
-        sys.stderr.write("helmet-bench: Initialize failed for the model directory M\\n")
-        sys.exit(2)
+        sys.stderr.write("helmet-bench: RunInference returned a box outside the frame\\n")
+        sys.exit(1)
     """,
     "helmet-eval": """
         open(os.path.join(os.path.dirname(sys.argv[0]), "eval-arguments.txt"), "w").write("\\n".join(args))
@@ -90,24 +88,71 @@ class FakeLibrary(unittest.TestCase):
         run = self.report()
         self.assertEqual(run.returncode, 0, run.stderr)
         page = self.read_page()
-        self.assertIn('<p class="verdict failed">The library fails: Contract program (HelmetDetectionTest): 1 failed; '
-                      "Certification program (HelmetCertificationTest): the program wrote no test report; "
-                      "helmet-bench did not finish; helmet-eval did not finish.</p>", page)
-        self.assertIn("1 passed, 1 failed, 1 skipped (exit status 1", page)
+        self.assertRegex(page, '<p class="verdict failed">The library fails.</p><ul class="verdict failed">'
+                         '<li class="failed">Contract program [(]HelmetDetectionTest[)]: 1 failed '
+                         '[(]HelmetUnitTest.Fails[)]</li><li class="failed">Certification program '
+                         '[(]HelmetCertificationTest[)]: the program wrote no test report [(]killed by signal 11 '
+                         '[^<]*</li><li class="failed">helmet-bench did not finish: exit status 1 [^<]*</li>'
+                         '<li class="failed">helmet-eval did not finish: [^<]*</li></ul>')
+        self.assertIn("1 passed, 1 failed, 0 skipped (exit status 1", page)
         self.assertIn("HelmetUnitTest.Fails</td><td><span class=\"failed\">failed", page)
         self.assertIn("Value of: results.empty() &lt;script&gt;alert(1)&lt;/script&gt;", page)
         self.assertNotIn("<script>alert", page)
-        self.assertIn("<pre>no video here</pre>", page)
         self.assertIn("killed by signal 11", page)
-        self.assertIn("Initialize failed for the model directory M", page)
+        self.assertIn("RunInference returned a box outside the frame", page)
         self.assertIn("RunInference threw on frame 3", page)
         self.assertIn("ldd finds no libZORCustomHelmetDetection", page)
         self.assertIn('src="data:image/png;base64,%s"' % base64.b64encode(PNG).decode(), page)
         self.assertIn("helmet-detect: 1 frame, 0 detections", page)
+        self.assertRegex(run.stdout, r"\Ahelmet-report: wrote [^\n]*: the library fails: Contract program [^\n]*\n\Z")
+        # One plain progress line per program when standard error is no terminal.
+        self.assertEqual(re.findall(r"helmet-report: \[(\d)/5\] ([\w-]+) \.\.\.\n", run.stderr),
+                         [("1", "HelmetDetectionTest"), ("2", "HelmetCertificationTest"), ("3", "helmet-bench"),
+                          ("4", "helmet-eval"), ("5", "helmet-detect")])
+        self.assertNotIn("\r", run.stderr)
+
+    def test_skips_user_errors_and_programs_not_run_make_the_page_incomplete(self):
+        write_program(self.programs, "HelmetDetectionTest", """
+            import json
+            path = [a for a in args if a.startswith("--gtest_output=json:")][0].split(":", 1)[1]
+            tests = [{"name": "Passes", "result": "COMPLETED", "time": "0.001s"},
+                     {"name": "IsSkipped", "result": "SKIPPED", "time": "0s"}]
+            json.dump({"testsuites": [{"name": "HelmetUnitTest", "testsuite": tests}]}, open(path, "w"))
+            print("[ RUN      ] HelmetUnitTest.IsSkipped\\nt.cpp:20: Skipped\\nno video here\\n\\n"
+                  "[  SKIPPED ] HelmetUnitTest.IsSkipped (0 ms)")
+        """)
+        write_program(self.programs, "HelmetCertificationTest", """
+            open(os.path.join(os.path.dirname(sys.argv[0]), "certification-arguments.txt"), "w").write("\\n".join(args))
+            sys.stderr.write("HelmetCertificationTest: --photos folder not found: p (see --help)\\n")
+            sys.exit(2)
+        """)
+        for tool in ("helmet-bench", "helmet-eval"):
+            write_program(self.programs, tool, """
+                sys.stderr.write("%s: cannot load the model in M\\n")
+                sys.exit(2)
+            """ % tool)
+        photos = os.path.join(self.folder.name, "photos")
+        os.makedirs(photos)
+        run = self.report("--photos", photos)
+        self.assertEqual(run.returncode, 2, run.stderr)
+        page = self.read_page()
+        self.assertIn('<p class="verdict incomplete">Incomplete: no test failed, but not everything was checked', page)
+        for item in ("Contract program (HelmetDetectionTest): 1 skipped (HelmetUnitTest.IsSkipped): no video here",
+                     "Certification program (HelmetCertificationTest) stopped on a user error: "
+                     "HelmetCertificationTest: --photos folder not found: p (see --help)",
+                     "helmet-bench stopped on a user error: helmet-bench: cannot load the model in M"):
+            self.assertIn('<li class="skipped">%s</li>' % item, page)
+        self.assertRegex(run.stderr, r"\nhelmet-report: wrote %s, but it is incomplete: Contract program [^\n]*; "
+                         r"helmet-eval stopped on a user error: [^\n]*\n\Z" % re.escape(self.page))
+        with open(os.path.join(self.programs, "certification-arguments.txt")) as arguments:
+            given = arguments.read().splitlines()
+        self.assertEqual([argument.split("=")[0] for argument in given[1:]],
+                         ["--model", "--video", "--video-labels", "--photos", "--site-photos"])
+        self.assertIn("--photos=" + photos, given)
 
     def test_a_missing_certification_program_is_shown_as_not_run(self):
         os.remove(os.path.join(self.programs, "HelmetCertificationTest"))
-        self.assertEqual(self.report().returncode, 0)
+        self.assertEqual(self.report().returncode, 2)
         self.assertIn("Not run: no certification program at %s" % os.path.join(self.programs,
                                                                               "HelmetCertificationTest"),
                       self.read_page())
@@ -115,8 +160,9 @@ class FakeLibrary(unittest.TestCase):
     def test_without_labelled_data_accuracy_is_not_run(self):
         run = subprocess.run([sys.executable, REPORT, "--programs", self.programs, "--staged", self.staged, "--out",
                               self.page], capture_output=True, text=True, timeout=120)
-        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.returncode, 2, run.stderr)
         self.assertIn("Not run: no labelled data (--labels or --images)", self.read_page())
+        self.assertIn("helmet-eval not run: no labelled data", self.read_page())
 
     def test_a_program_that_crashes_after_passing_every_test_fails_the_library(self):
         write_program(self.programs, "HelmetCertificationTest", """
@@ -153,7 +199,8 @@ class FakeLibrary(unittest.TestCase):
                                (["--bench-frames", "0"], "must be a positive integer"),
                                (["--labels", self.labels + ".missing"], "no --labels file"),
                                (["--out", os.path.join(self.page, "x", "r.html")], "for --out"),
-                               (["--out", self.programs], "is a folder")):
+                               (["--out", self.programs], "is a folder"),
+                               (["--out", "/sys/r.html", "--programs", self.page], "cannot write --out /sys/r.html")):
             with self.subTest(extra=extra):
                 run = self.report(*extra)
                 self.assertEqual(run.returncode, 2, run.stderr)
@@ -172,7 +219,8 @@ class FakeLibrary(unittest.TestCase):
         write_program(self.programs, "helmet-bench", "", interpreter="/nonexistent/interpreter")
         run = self.report()
         self.assertEqual(run.returncode, 1)
-        self.assertRegex(run.stderr, r"\Ahelmet-report: cannot start [^\n]*\n\Z")
+        self.assertRegex(run.stderr, r"\nhelmet-report: cannot start [^\n]*\n\Z")
+        self.assertFalse([name for name in os.listdir(self.folder.name) if name.endswith(".partial")])
         self.assertFalse(os.path.exists(self.page))
 
 

@@ -1,8 +1,11 @@
 """Runs helmet-report on the built library with the staged assets, then loads
 the page in headless chromium: the page may request nothing but itself and its
-data: URIs, every section must show with the figures the programs wrote, and
-every image must decode. A control page with one external image proves that
-the browser's requests are seen."""
+data: URIs, every section must show with the figures the programs wrote, every
+image must decode, and nothing may be wider than the window. A control page
+with one external image proves that the browser's requests are seen. A second
+page, made of the sections of a recorded certification run of a library that
+fails on grayscale frames and of a failure text with no place to break, must
+draw the robustness chart with that condition failed, and wrap the text."""
 
 import argparse
 import hashlib
@@ -16,9 +19,17 @@ import sys
 import tempfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import recorded  # noqa: E402 (puts helmet-report's modules on the path)
+import html_page  # noqa: E402
+import report_sections  # noqa: E402
 from devtools_browser import Browser  # noqa: E402
+from gtest_results import SuiteOutcome, TestOutcome, read_outcome  # noqa: E402
+from program_runs import ProgramRun  # noqa: E402
+from robustness import robustness_section  # noqa: E402
 
-SECTIONS = ("identity", "contract", "certification", "latency", "accuracy", "contact-sheet", "runs")
+SECTIONS = ("identity", "contract", "certification", "robustness", "latency", "accuracy", "contact-sheet", "runs")
+# Wider than the page in the layout wraps nothing: content that overflows the window.
+OVERFLOW = "[document.documentElement.scrollWidth, window.innerWidth]"
 problems = []
 
 
@@ -84,14 +95,16 @@ def check_sections(dom, work, library, missing_certification):
             check("%s.%s %s" % (suite["name"], test["name"], result) in rows,
                   "contract row %s.%s %s missing" % (suite["name"], test["name"], result))
 
+    # The certification program is left out: that is no pass, whatever the contract program says.
     contract_passed = all(not test.get("failures") for suite in contract["testsuites"] for test in suite["testsuite"])
     verdict = re.search(r'<p class="verdict (\w+)">', dom)
-    check(verdict and verdict.group(1) == ("passed" if contract_passed else "failed"),
-          "the verdict does not follow the contract program's results")
+    check(verdict and verdict.group(1) == ("incomplete" if contract_passed else "failed"),
+          "the verdict does not follow the contract program's results and the missing certification program")
 
-    certification = text_of(section_html(dom, "certification"))
-    check("Not run: no certification program at %s" % missing_certification in certification,
-          "the certification section does not say why it did not run: %s" % certification[:200])
+    for anchor in ("certification", "robustness"):
+        shown = text_of(section_html(dom, anchor))
+        check("Not run: no certification program at %s" % missing_certification in shown,
+              "the %s section does not say why it did not run: %s" % (anchor, shown[:200]))
 
     latency = section_html(dom, "latency")
     for name in ("p50", "p99", "max"):
@@ -115,6 +128,26 @@ def check_sections(dom, work, library, missing_certification):
         check(images == len(evaluation["classes"]) + 1 and broken == 0, "images in the browser: %s" % decoded.group(0))
 
 
+def check_recorded_failures(browser, work):
+    stdout = recorded.text("certification-gray-stdout.txt")
+    suite = read_outcome(recorded.path("certification-gray-report.json"), stdout)
+    unbroken = "no place to break: " + "/very/long/path" * 200
+    failing = SuiteOutcome([TestOutcome("CertifiedDetections.EveryBoxLiesInsideTheFrame", "failed", 0.1, [unbroken])])
+    sections = [robustness_section(suite, stdout),
+                report_sections.tests_section("certification", "Certification", failing, ProgramRun(["c"], 1))]
+    page_path = os.path.join(work, "recorded-failures.html")
+    with open(page_path, "w", encoding="utf-8") as page:
+        page.write(html_page.page("Recorded failures", "", sections))
+    requests = browser.load("file://" + page_path)
+    check(requests == ["file://" + page_path], "the recorded failures' page requested %s" % requests[1:])
+    bars = browser.evaluate("Array.from(document.querySelectorAll('svg.chart rect.bar'), "
+                            "b => [b.classList.contains('failed'), b.getBoundingClientRect().width])")
+    check(len(bars) == 6 and [failed for failed, _ in bars] == [True] + [False] * 5 and
+          all(width > 50 for _, width in bars[1:]), "the robustness chart's bars: %s" % bars)
+    width, window = browser.evaluate(OVERFLOW)
+    check(width <= window, "a long failure text makes the page %d px wide in a %d px window" % (width, window))
+
+
 def main():
     parser = argparse.ArgumentParser()
     for name in ("report", "programs", "staged", "labels", "library", "work"):
@@ -133,8 +166,10 @@ def main():
                              "--labels", args.labels, "--certification", missing_certification,
                              "--bench-frames", "40", "--eval-frames", "20", "--detect-frames", "12",
                              "--out", page_path, "--keep", raw], capture_output=True, text=True, timeout=300)
-    if not check(report.returncode == 0 and os.path.isfile(page_path), "helmet-report exit status %d:\n%s" % (
-            report.returncode, report.stderr)):
+    last_line = (report.stderr.strip().splitlines() or [""])[-1]
+    if not check(report.returncode == 2 and os.path.isfile(page_path) and "but it is incomplete: Certification "
+                 "program not run" in last_line, "helmet-report exit status %d (2 and incomplete expected):\n%s" % (
+                     report.returncode, report.stderr)):
         print("\n".join(problems))
         return 1
     with open(page_path, encoding="utf-8") as page:
@@ -159,8 +194,11 @@ def main():
                 check(height > 20, "section %s is not shown (%.0f px high)" % (anchor, height))
             check_sections(browser.evaluate("document.documentElement.outerHTML"), raw, args.library,
                            missing_certification)
+            width, window = browser.evaluate(OVERFLOW)
+            check(width <= window, "the page is %d px wide in a %d px window" % (width, window))
             if args.screenshot:
                 browser.screenshot(args.screenshot)
+            check_recorded_failures(browser, args.work)
         finally:
             browser.close()
 

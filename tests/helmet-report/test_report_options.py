@@ -9,7 +9,8 @@ import unittest
 
 import recorded  # noqa: F401 (puts helmet-report's modules on the path)
 import report_options
-from report_options import STAGED_MODEL, parse_options
+from progress import Progress
+from report_options import STAGED_MODEL, certification_arguments, parse_options
 from tool_exit import RunFailure, UserError, run_tool_main
 
 
@@ -62,6 +63,23 @@ class CommandLine(unittest.TestCase):
                 for option in report_options.OPTIONS:
                     self.assertIn("--%s %s" % (option.name, option.value), printed.getvalue())
 
+    def test_the_certification_program_gets_the_tools_data_and_the_photo_samples_that_exist(self):
+        photos = os.path.join(self.launcher_dir, "photos")
+        os.makedirs(photos)
+        options = self.parse("--staged", "s", "--labels", "l.txt", "--photos", photos)
+        self.assertIsNone(options.site_photos)  # no checkout sample beside this launcher: the program's own default
+        self.assertEqual(certification_arguments(options), [
+            "--model=" + options.model, "--video=" + options.video, "--video-labels=" + os.path.abspath("l.txt"),
+            "--photos=" + photos])
+
+    def test_a_staged_folder_without_the_contract_s_names_is_named(self):
+        staged = os.path.join(self.launcher_dir, "staged")
+        os.makedirs(os.path.join(staged, STAGED_MODEL))
+        self.assertEqual(report_options.staged_problems(staged), [
+            "the --staged folder %s has no video under the contract program's name" % staged])
+        open(os.path.join(staged, report_options.STAGED_VIDEO), "w").close()
+        self.assertEqual(report_options.staged_problems(staged), [])
+
     def test_installed_the_staged_folder_must_be_given(self):
         open(os.path.join(self.launcher_dir, report_options.CONTRACT), "w").close()
         self.assertUserError([], "give --staged")
@@ -98,6 +116,25 @@ class Ending(unittest.TestCase):
         self.assertEqual(self.end(raising(UserError("no video v.mp4"))), (2, "helmet-report: no video v.mp4\n"))
         self.assertEqual(self.end(raising(RunFailure("cannot start x"))), (1, "helmet-report: cannot start x\n"))
         self.assertEqual(self.end(raising(KeyError("latency_ms"))), (1, "helmet-report: KeyError: 'latency_ms'\n"))
+
+
+    def test_a_progress_line_per_program_rewritten_only_on_a_terminal(self):
+        for terminal in (False, True):
+            stream = io.StringIO()
+            progress = Progress(2, stream, terminal)
+            for name in ("HelmetDetectionTest", "helmet-bench"):
+                progress.start(name)
+                progress.tick(12.4)
+                progress.finish("exit status 0 after 12.5 s")
+            lines = stream.getvalue().split("\n")
+            if terminal:
+                self.assertEqual([line.split("\r")[-1].rstrip() for line in lines], [
+                    "helmet-report: [1/2] HelmetDetectionTest: exit status 0 after 12.5 s",
+                    "helmet-report: [2/2] helmet-bench: exit status 0 after 12.5 s", ""])
+                self.assertIn("\rhelmet-report: [2/2] helmet-bench ... 12 s", lines[1])
+            else:
+                self.assertEqual(lines, ["helmet-report: [1/2] HelmetDetectionTest ...",
+                                         "helmet-report: [2/2] helmet-bench ...", ""])
 
 
 if __name__ == "__main__":

@@ -10,9 +10,7 @@ foreach(header_dir gtest gmock oneapi)
     file(CREATE_LINK /usr/include/${header_dir} ${WORK}/include/${header_dir} SYMBOLIC)
   endif()
 endforeach()
-set(flags -std=c++20 -fsyntax-only -Wall -Wextra
-          -DHELMET_BENCH_DEFAULT_MODEL="m" -DHELMET_BENCH_DEFAULT_VIDEO="v"
-          -DHELMET_DETECT_DEFAULT_MODEL="m" -DHELMET_EVAL_DEFAULT_MODEL="m" -isystem ${WORK}/include)
+set(flags -std=c++20 -fsyntax-only -Wall -Wextra -isystem ${WORK}/include)
 foreach(dir IN LISTS INCLUDES)
   list(APPEND flags -I${dir})
 endforeach()

@@ -4,6 +4,10 @@ import json
 import re
 from dataclasses import dataclass, field
 
+# A test's own fields in the JSON report; every other field is a property it recorded.
+_TEST_FIELDS = {"name", "value_param", "type_param", "file", "line", "status", "result", "timestamp", "time",
+                "classname", "failures"}
+
 
 @dataclass
 class TestOutcome:
@@ -11,6 +15,7 @@ class TestOutcome:
     result: str  # "passed", "failed" or "skipped"
     seconds: float
     messages: list = field(default_factory=list)  # failure texts, or the skip message
+    properties: dict = field(default_factory=dict)  # RecordProperty's name -> text
 
 
 @dataclass
@@ -20,6 +25,13 @@ class SuiteOutcome:
 
     def count(self, result):
         return sum(1 for test in self.tests if test.result == result)
+
+    def named(self, result):
+        return [test for test in self.tests if test.result == result]
+
+    def test(self, name):
+        """The test `name` (Suite.Test), or None when it did not run."""
+        return next((test for test in self.tests if test.name == name), None)
 
     @property
     def passed_all(self):
@@ -48,7 +60,8 @@ def read_outcome(json_path, stdout):
                 result, messages = "skipped", [skip_messages.get(name, "")]
             else:
                 result, messages = "passed", []
-            tests.append(TestOutcome(name, result, _seconds(test.get("time", "0s")), messages))
+            properties = {key: str(value) for key, value in test.items() if key not in _TEST_FIELDS}
+            tests.append(TestOutcome(name, result, _seconds(test.get("time", "0s")), messages, properties))
     return SuiteOutcome(tests)
 
 

@@ -4,19 +4,28 @@ histogram are inline, so the page makes no request of its own."""
 import base64
 from html import escape
 
+from figures import plain_numbers
+
 STYLE = """
-body { font: 14px/1.4 sans-serif; margin: 24px; max-width: 1100px; color: #222; }
+body { font: 14px/1.4 sans-serif; margin: 24px; max-width: 1100px; color: #222; overflow-wrap: break-word; }
 h1 { font-size: 22px; margin-bottom: 4px; } h2 { font-size: 18px; border-bottom: 1px solid #ccc; margin-top: 28px; }
-table { border-collapse: collapse; margin: 8px 0; } td, th { border: 1px solid #ddd; padding: 3px 8px; text-align: left;
-vertical-align: top; } th { background: #f3f3f3; } td.num { text-align: right; font-variant-numeric: tabular-nums; }
+table { border-collapse: collapse; margin: 8px 0; max-width: 100%; } td, th { border: 1px solid #ddd;
+padding: 3px 8px; text-align: left; vertical-align: top; } th { background: #f3f3f3; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
 .passed { color: #17692b; } .failed { color: #b00020; font-weight: bold; } .skipped { color: #8a6d00; }
 .verdict { padding: 8px 12px; border-radius: 4px; font-weight: bold; }
 .verdict.passed { background: #e5f4e8; } .verdict.failed { background: #fbe4e7; }
+.verdict.incomplete { background: #fdf1d0; color: #6b5200; } p.verdict { margin-bottom: 0; }
+ul.verdict { margin: 0; padding: 0 12px 8px 36px; border-radius: 0 0 4px 4px; font-weight: normal; }
 .notrun { color: #666; font-style: italic; } pre { background: #f7f7f7; padding: 6px; white-space: pre-wrap;
-margin: 2px 0; font-size: 12px; } code { font-size: 12px; word-break: break-all; }
-svg.histogram rect.bar { fill: #4a78b5; } svg.histogram .axis { stroke: #333; }
+overflow-wrap: anywhere; margin: 2px 0; font-size: 12px; } code { font-size: 12px; word-break: break-all; }
+svg.histogram rect.bar, svg.chart rect.bar { fill: #4a78b5; } svg.histogram .axis, svg.chart .axis { stroke: #333; }
 svg.histogram line.marker { stroke: #b00020; stroke-dasharray: 4 3; } svg.histogram text.marker { fill: #b00020; }
-svg.histogram text { font-size: 11px; fill: #333; } .curves img { max-width: 48%; margin-right: 1%; }
+svg.histogram text, svg.chart text { font-size: 11px; fill: #333; } .curves img { max-width: 48%; margin-right: 1%; }
+svg.chart rect.bar.failed { fill: #b00020; } svg.chart text.failed { fill: #b00020; font-weight: bold; }
+svg.chart line.floor { stroke: #222; stroke-width: 2; }
+svg.chart line.clean { stroke: #17692b; stroke-dasharray: 4 3; } svg.chart text.clean { fill: #17692b; }
+.side-by-side { display: flex; flex-wrap: wrap; gap: 24px; align-items: flex-start; }
 img.sheet { max-width: 100%; }
 """
 
@@ -65,7 +74,7 @@ def not_run(reason):
 
 def run_failure(run, what):
     """What a program that did not finish its job left: how it ended and its error output."""
-    tail = "\n".join(run.stderr.strip().splitlines()[-20:])
+    tail = plain_numbers("\n".join(run.stderr.strip().splitlines()[-20:]))
     return ('<p class="failed">%s did not finish: %s.</p><pre>%s</pre>' % (text(what), text(run.outcome()), text(tail)))
 
 

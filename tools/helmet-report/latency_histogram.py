@@ -3,6 +3,8 @@
 import math
 from html import escape
 
+from figures import figure
+
 WIDTH, HEIGHT = 640, 260
 LEFT, RIGHT, TOP, BOTTOM = 56, 16, 16, 44  # margins around the plot area
 
@@ -33,16 +35,17 @@ def histogram_svg(latencies, markers=()):
              'viewBox="0 0 %d %d" role="img" aria-label="latency histogram">' % (WIDTH, HEIGHT, WIDTH, HEIGHT)]
     for index, count in enumerate(counts):
         bar_h = count / tallest * plot_h
-        parts.append('<rect class="bar" x="%.1f" y="%.1f" width="%.1f" height="%.1f"><title>%.2f-%.2f ms: %d calls'
+        parts.append('<rect class="bar" x="%.1f" y="%.1f" width="%.1f" height="%.1f"><title>%s-%s ms: %d calls'
                      '</title></rect>' % (LEFT + index * plot_w / bins + 0.5, TOP + plot_h - bar_h,
-                                          max(plot_w / bins - 1, 0.5), bar_h, low + index * bin_width,
-                                          low + (index + 1) * bin_width, count))
+                                          max(plot_w / bins - 1, 0.5), bar_h, figure(low + index * bin_width, 2),
+                                          figure(low + (index + 1) * bin_width, 2), count))
     parts.append('<line class="axis" x1="%d" y1="%d" x2="%d" y2="%d"/>' % (LEFT, TOP + plot_h, LEFT + plot_w,
                                                                           TOP + plot_h))
     parts.append('<line class="axis" x1="%d" y1="%d" x2="%d" y2="%d"/>' % (LEFT, TOP, LEFT, TOP + plot_h))
     for tick in range(5):
         ms = low + tick * bin_width * bins / 4
-        parts.append('<text x="%.1f" y="%d" text-anchor="middle">%.2f</text>' % (x_of(ms), TOP + plot_h + 16, ms))
+        parts.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>' % (x_of(ms), TOP + plot_h + 16,
+                                                                               figure(ms, 2)))
     parts.append('<text x="%d" y="%d" text-anchor="middle">latency per call (ms)</text>' % (LEFT + plot_w / 2,
                                                                                            HEIGHT - 6))
     parts.append('<text x="%d" y="%d" text-anchor="end">%d</text>' % (LEFT - 6, TOP + 10, tallest))

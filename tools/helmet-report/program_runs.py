@@ -29,6 +29,16 @@ class ProgramRun:
     def succeeded(self):
         return self.exit_code == 0
 
+    @property
+    def user_error(self):
+        """The program's own verdict: something the user can fix (the tools' exit status 2)."""
+        return self.exit_code == 2 and not self.timed_out
+
+    def reason(self):
+        """The program's last line of error output (its one-line reason), else how it ended."""
+        lines = [line.strip() for line in self.stderr.splitlines() if line.strip()]
+        return lines[-1] if lines else self.outcome()
+
     def outcome(self):
         """One line for people: how the program ended."""
         if self.timed_out:
@@ -38,20 +48,32 @@ class ProgramRun:
         return "exit status %d after %.1f s" % (self.exit_code, self.seconds)
 
 
-def run_program(command, cwd, timeout_s):
-    """Runs `command` in `cwd`; its failures are results, only a failed start raises."""
+def run_program(command, cwd, timeout_s, tick=None):
+    """Runs `command` in `cwd`; its failures are results, only a failed start
+    raises. `tick(seconds)` is called about once a second while it runs."""
     run = ProgramRun(command=[str(part) for part in command])
     started = time.monotonic()
     try:
-        finished = subprocess.run(run.command, cwd=cwd, env=RUN_ENVIRONMENT, capture_output=True,
-                                  timeout=timeout_s, stdin=subprocess.DEVNULL)
-        run.exit_code = finished.returncode
-        run.stdout, run.stderr = _text(finished.stdout), _text(finished.stderr)
-    except subprocess.TimeoutExpired as expired:
-        run.timed_out = True
-        run.stdout, run.stderr = _text(expired.stdout), _text(expired.stderr)
+        process = subprocess.Popen(run.command, cwd=cwd, env=RUN_ENVIRONMENT, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     except OSError as error:
         raise StartFailure("cannot start %s: %s" % (run.command[0], error.strerror)) from error
+    with process:
+        while True:
+            left = timeout_s - (time.monotonic() - started)
+            try:
+                stdout, stderr = process.communicate(timeout=max(0.0, min(1.0, left)))
+                run.exit_code = process.returncode
+                break
+            except subprocess.TimeoutExpired:
+                if left <= 1.0:
+                    process.kill()
+                    stdout, stderr = process.communicate()
+                    run.timed_out = True
+                    break
+                if tick:
+                    tick(time.monotonic() - started)
+    run.stdout, run.stderr = _text(stdout), _text(stderr)
     run.seconds = time.monotonic() - started
     return run
 

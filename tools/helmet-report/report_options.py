@@ -39,6 +39,10 @@ OPTIONS = (
            "1:helmet,0:head, default helmet-eval's", "text"),
     Option("certification", "FILE", "the certification program, default %s among the programs, if there"
            % CERTIFICATION),
+    Option("photos", "DIR", "labelled photos (images/, labels/) for the certification program, default {photos}, if "
+           "there"),
+    Option("site-photos", "DIR", "photos whose images without a hard hat add to the certification program's "
+           "false-alarm test, default {site-photos}, if there"),
     Option("bench-frames", "N", "helmet-bench's measured calls, default 300", "count", 300),
     Option("eval-frames", "N", "score only the first N frames or images, default all", "count"),
     Option("detect-frames", "N", "helmet-detect's frames, default all", "count"),
@@ -48,27 +52,29 @@ OPTIONS = (
 )
 
 
-def default_locations(launcher_dir):
-    """Where the programs, the staged folder and the package's data are when no
-    option says: the launcher's own folder (bin/) and share/ beside it when
-    installed, else the checkout's build/, whose share/ mirrors the install's.
-    Nothing of the machine that built the package is kept."""
+def default_paths(launcher_dir):
+    """Where the programs, the staged folder and the package's data (the test
+    video and its ground truth, the certification program's photo samples) are
+    when not given: the launcher's own folder (bin/) and share/ beside it when
+    installed, else the checkout's build/, whose share/ mirrors the install's
+    with links. None: no default. No path of the machine that built the
+    package is kept."""
     installed = os.path.isfile(os.path.join(launcher_dir, CONTRACT))
     programs = launcher_dir if installed else os.path.normpath(
         os.path.join(launcher_dir, os.pardir, os.pardir, "build", "bin"))
     data = os.path.normpath(os.path.join(programs, os.pardir, "share", "ZORCustomHelmetDetection"))
     return {"programs": programs,
             "staged": None if installed else os.path.normpath(os.path.join(programs, os.pardir, "staged")),
+            "photos": os.path.join(data, "hard-hat-sample"),
+            "site-photos": os.path.join(data, "site-sample"),
             "test video": os.path.join(data, "video", "HM2.avi"),
-            "test video labels": os.path.join(data, "video", "HM2-labels.txt"),
-            "photos": os.path.join(data, "hard-hat-sample")}
+            "test video labels": os.path.join(data, "video", "HM2-labels.txt")}
 
 
 def parse_options(argv, launcher_dir):
     """The options, with absolute paths (the test programs run in the staged
     folder); None when the usage was asked for and printed."""
-    locations = default_locations(launcher_dir)
-    defaults = {name: locations[name] for name in ("programs", "staged")}
+    defaults = default_paths(launcher_dir)
     arguments = command_line.parse(argv, [option.name for option in OPTIONS])
     if arguments.help_requested:
         print(usage(defaults))
@@ -85,12 +91,26 @@ def parse_options(argv, launcher_dir):
     options.model = options.model or os.path.join(options.staged, STAGED_MODEL)
     options.video = options.video or os.path.join(options.staged, STAGED_VIDEO)
     if options.labels is None and options.images is None:
-        labels = locations["test video labels"]
-        ours = _same_file(options.video, locations["test video"])  # its ground truth fits no other video
+        labels = defaults["test video labels"]
+        ours = _same_file(options.video, defaults["test video"])  # its ground truth fits no other video
         options.labels = labels if ours and os.path.isfile(labels) else None
     if options.certification is None:
         options.certification = os.path.join(options.programs, CERTIFICATION)
+    for name in ("photos", "site_photos"):  # a default sample that is not there: the program's own default
+        if arguments.values.get(name.replace("_", "-")) is None and not os.path.isdir(getattr(options, name) or ""):
+            setattr(options, name, None)
     return options
+
+
+def certification_arguments(options):
+    """The certification program's data options: the tools' model, video and
+    labels, and the photo samples, so that none of its tests skips when they exist."""
+    arguments = ["--model=" + options.model, "--video=" + options.video]
+    for name, value in (("video-labels", options.labels), ("photos", options.photos),
+                        ("site-photos", options.site_photos)):
+        if value is not None:
+            arguments.append("--%s=%s" % (name, value))
+    return arguments
 
 
 def _same_file(one, other):
@@ -119,14 +139,25 @@ def usage(defaults):
              "helmet-detect on the library they are built against and writes one self-contained HTML page.",
              "Usage: helmet-report [options]",
              "Options take --name=value or --name value."]
-    shown = {name: value or "none: required" for name, value in defaults.items()}
+    shown = {name: value or "none" for name, value in defaults.items()}
+    shown["staged"] = defaults["staged"] or "none: required"
     for option in OPTIONS:
         lines += textwrap.wrap(option.meaning.format(**shown), 110, initial_indent="  %-24s" % (
             "--%s %s" % (option.name, option.value)), subsequent_indent=" " * 26, break_on_hyphens=False)
     lines += ["  %-24s%s" % ("--help", "this help"),
-              "Exit status: 0 the page was written (whatever the library's results), 1 the run failed,",
-              "2 a bad option or a missing program, folder or file."]
+              "Exit status: 0 the page was written and everything was checked (whatever the library's results);",
+              "2 a user error: a bad option or a missing program, folder or file (no page), or a page that is",
+              "incomplete (a test skipped or a program stopped on a user error); 1 the run failed (no page)."]
     return "\n".join(lines)
+
+
+def check_out(path):
+    """--out before anything runs: its folder must exist and the page must not be a folder."""
+    out_dir = os.path.dirname(path)
+    if not os.path.isdir(out_dir):
+        raise UserError("no folder %s for --out" % out_dir)
+    if os.path.isdir(path):
+        raise UserError("--out %s is a folder, not the page's file name" % path)
 
 
 def check_inputs(options):
@@ -139,10 +170,16 @@ def check_inputs(options):
     for path, what in ((options.video, "video"), (options.labels, "--labels file")):
         if path is not None and not os.path.isfile(path):
             raise UserError("no %s %s" % (what, path))
-    if options.images is not None and not os.path.isdir(options.images):
-        raise UserError("no --images folder %s" % options.images)
-    out_dir = os.path.dirname(options.out)
-    if not os.path.isdir(out_dir):
-        raise UserError("no folder %s for --out" % out_dir)
-    if os.path.isdir(options.out):
-        raise UserError("--out %s is a folder, not the page's file name" % options.out)
+    for path, option in ((options.images, "--images"), (options.photos, "--photos"),
+                         (options.site_photos, "--site-photos")):
+        if path is not None and not os.path.isdir(path):
+            raise UserError("no %s folder %s" % (option, path))
+
+
+def staged_problems(staged):
+    """What the contract program will miss in the staged folder (its tests skip)."""
+    missing = [what for what, path, exists in (("model folder", STAGED_MODEL, os.path.isdir),
+                                               ("video", STAGED_VIDEO, os.path.isfile))
+               if not exists(os.path.join(staged, path))]
+    return ["the --staged folder %s has no %s under the contract program's name" % (staged, " and no ".join(missing))] \
+        if missing else []

@@ -3,14 +3,9 @@
 import os
 import shlex
 
+from figures import figure, plain_numbers
 from html_page import image, not_run, run_failure, section, table, text
 from latency_histogram import histogram_svg
-
-
-def figure(value, decimals=2, unit=""):
-    if value is None:
-        return "-"
-    return ("%.*f" % (decimals, value)) + unit
 
 
 def identity_section(library, bench, paths):
@@ -38,18 +33,24 @@ def identity_section(library, bench, paths):
 def tests_section(anchor, title, suite, run, reason_not_run=""):
     if run is None:
         return section(anchor, title, not_run(reason_not_run))
+    stopped = ""
+    if run.user_error:  # e.g. a data option it refused, or every test skipped
+        stopped = '<p class="skipped">Stopped on a user error: %s</p>' % text(run.reason())
     if suite.problem:
-        return section(anchor, title, '<p class="failed">%s (%s).</p>%s' % (
+        return section(anchor, title, stopped or '<p class="failed">%s (%s).</p>%s' % (
             text(suite.problem), text(run.outcome()), run_failure(run, title)))
-    verdict = "passed" if suite.passed_all and run.succeeded else "failed"
+    verdict = "passed" if suite.passed_all and run.succeeded else "skipped" if run.user_error else "failed"
+    if verdict == "passed" and suite.count("skipped"):
+        verdict = "skipped"
     summary = '<p class="%s">%d passed, %d failed, %d skipped (%s).</p>' % (
         verdict, suite.count("passed"), suite.count("failed"), suite.count("skipped"), text(run.outcome()))
     rows = []
     for test in suite.tests:
-        messages = "".join("<pre>%s</pre>" % text(message) for message in test.messages if message)
+        messages = "".join("<pre>%s</pre>" % text(plain_numbers(message)) for message in test.messages if message)
         rows.append((text(test.name), '<span class="%s">%s</span>' % (test.result, test.result),
-                     "%.3f s" % test.seconds, messages))
-    return section(anchor, title, summary + table(("test", "result", "time", "failure or skip message"), rows))
+                     figure(test.seconds, 3, "\u00a0s"), messages))
+    return section(anchor, title, stopped + summary + table(("test", "result", "time", "failure or skip message"),
+                                                            rows))
 
 
 def latency_section(bench, latencies, run):
@@ -59,15 +60,15 @@ def latency_section(bench, latencies, run):
     warmup = bench.get("warmup_ms")
     context = "%s, %dx%d; %d camera(s) x %d frames (+%d warm-up), threshold %s, backend %s, OpenCV threads %d" % (
         bench["source"], bench["frame_width"], bench["frame_height"], bench["cameras"], bench["frames_per_camera"],
-        bench["warmup_per_camera"], bench["threshold"], bench.get("backend") or "-", bench["opencv_threads"])
-    rows = [("Initialize", figure(bench["initialize_ms"], unit=" ms")),
-            ("first call", figure(bench["first_call_ms"], unit=" ms"))]
+        bench["warmup_per_camera"], figure(bench["threshold"]), bench.get("backend") or "-", bench["opencv_threads"])
+    rows = [("Initialize", figure(bench["initialize_ms"], 2, " ms")),
+            ("first call", figure(bench["first_call_ms"], 2, " ms"))]
     if warmup:
         rows.append(("warm-up calls (%d)" % warmup["count"], "mean %s, max %s" % (
-            figure(warmup["mean"], unit=" ms"), figure(warmup["max"], unit=" ms"))))
-    rows += [("latency %s" % name, figure(latency[name], unit=" ms")) for name in ("mean", "p50", "p90", "p99", "max")]
-    rows += [("throughput", "%s frames/s (%d frames)" % (figure(bench["throughput_fps"]), bench["measured_frames"])),
-             ("detections per frame", figure(bench["detections_per_frame"])),
+            figure(warmup["mean"], 2, " ms"), figure(warmup["max"], 2, " ms"))))
+    rows += [("latency %s" % name, figure(latency[name], 2, " ms")) for name in ("mean", "p50", "p90", "p99", "max")]
+    rows += [("throughput", "%s frames/s (%d frames)" % (figure(bench["throughput_fps"], 2), bench["measured_frames"])),
+             ("detections per frame", figure(bench["detections_per_frame"], 2)),
              ("peak resident memory", figure(bench["peak_rss_mb"], 1, " MB")),
              ("resident memory", "%s before Initialize, %s after the run" % (
                  figure(bench["rss_before_initialize_mb"], 1, " MB"), figure(bench["rss_after_run_mb"], 1, " MB")))]
@@ -85,8 +86,8 @@ def accuracy_section(evaluation, curves_dir, run, reason_not_run=""):
         return section("accuracy", title, run_failure(run, "helmet-eval"))
     context = "%s: %d %s; detect threshold %s, operating threshold %s, IoU %s; mean RunInference %s" % (
         evaluation["data"], evaluation["frames"], "frames" if evaluation["input"] == "video" else "images",
-        evaluation["detectThreshold"], evaluation["threshold"], evaluation["iou"],
-        figure(evaluation["meanInferenceMs"], unit=" ms"))
+        figure(evaluation["detectThreshold"]), figure(evaluation["threshold"]), figure(evaluation["iou"]),
+        figure(evaluation["meanInferenceMs"], 2, " ms"))
     rows = [(text(c["name"]), c["groundTruth"], c["detections"], c["detectionsAtThreshold"], figure(c["ap50"], 3),
              figure(c["ap50to95"], 3), figure(c["precision"], 3), figure(c["recall"], 3), figure(c["f1"], 3))
             for c in evaluation["classes"]]

@@ -26,6 +26,8 @@ def run_tool_main(tool_name, body):
         return EXIT_USER_ERROR
     except (RunFailure, OSError) as error:
         print("%s: %s" % (tool_name, error), file=sys.stderr)
+    except KeyboardInterrupt:
+        print("%s: interrupted" % tool_name, file=sys.stderr)
     except Exception as error:  # a fault of the tool itself: still one line, not a traceback
         print("%s: %s: %s" % (tool_name, type(error).__name__, error), file=sys.stderr)
     return EXIT_FAILED
