@@ -13,7 +13,6 @@
 
 #include "ZORCustomHMD.h"
 
-#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include <chrono>
@@ -142,6 +141,10 @@ int run(const Options& options) {
     if (showProgress) {
         progress.finish(progressText(processed, total, start));
     }
+    // The frames that were decoded are all there; the user must know the rest is not.
+    if (const std::string shortfall = source->shortfall(); !shortfall.empty()) {
+        std::cerr << "helmet-detect: warning: " << shortfall << std::endl;
+    }
     if (video) {
         video->close();
     }
@@ -163,9 +166,6 @@ int run(const Options& options) {
 }  // namespace zor::detect
 
 int main(int argc, char** argv) {
-    // OpenCV's own warnings (video back ends probing a file) would add lines
-    // to the single line a user error gives.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     return zor::tools::runToolMain("helmet-detect", [&] {
         const std::optional<zor::detect::Options> options =
             zor::detect::parseOptions(argc, argv, HELMET_DETECT_DEFAULT_MODEL);
