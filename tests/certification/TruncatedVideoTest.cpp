@@ -19,9 +19,9 @@ const std::string kLatency = "CertifiedResources.P99LatencyOverVideoFramesStaysU
 
 zor::test::ToolRun certify(const fs::path& video, const fs::path& labels, const std::string& filter,
                            const fs::path& scratch) {
-    return zor::test::runTool({"--model", kModel, "--video", video.string(), "--video-labels", labels.string(),
-                               "--gtest_filter=" + filter},
-                              scratch);
+    return zor::test::runTool(
+        {"--model", kModel, "--video", video.string(), "--video-labels", labels.string(), "--gtest_filter=" + filter},
+        scratch);
 }
 
 std::size_t count(const std::string& text, const std::string& part) {
