@@ -7,8 +7,10 @@ cd "$(dirname "$0")/.."
 
 # MinGW-w64 for the Windows syntax check (portability.mingw-*), chromium to
 # load the report page (helmet-report.browser), ccache, Python's OpenCV, torch
-# and onnx for the training scripts' tests.
-bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache python3-opencv python3-torch python3-onnx
+# and onnx for the training scripts' tests, clang and its libFuzzer runtime for
+# the fuzz targets.
+bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache python3-opencv python3-torch python3-onnx \
+    clang libclang-rt-14-dev
 
 # Every build goes through one compiler cache per machine and user, kept
 # outside the clone, as a CI runner keeps its cache: a clean clone recompiles
@@ -25,7 +27,7 @@ ctest --preset default || status=1
 [ -f build/mutants/summary.txt ] && { echo; echo "Faulty libraries:"; cat build/mutants/summary.txt; }
 [ -f build/memcheck-skipped.txt ] && { echo; echo "Memory check skipped: $(cat build/memcheck-skipped.txt)"; }
 
-for preset in asan tsan; do
+for preset in asan tsan fuzz; do
     echo; echo "== $preset =="
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"

@@ -178,7 +178,7 @@ std::unique_ptr<HelmetEngine::LoadedModel> HelmetEngine::makeModel(const std::fi
         }
         error = onnxName + ": " + mismatch;
     } catch (const cv::Exception& e) {
-        error = onnxName + ": not a usable ONNX model_ (" + e.err + ")";
+        error = onnxName + ": not a usable ONNX model (" + e.err + ")";
     }
     return nullptr;
 }

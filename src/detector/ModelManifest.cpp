@@ -64,6 +64,29 @@ int deepestNesting(const std::string& text) {
     return deepest;
 }
 
+// Whether a '%' stands outside quotes and comments anywhere but at the start
+// of the first line (the "%YAML:1.0" directive). OpenCV's YAML reader loops
+// for ever on "%YAML:1.0\n---%..."; a manifest needs no other directive.
+bool hasStrayDirective(const std::string& text) {
+    char quote = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            quote = 0;
+        } else if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '#' && (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\t')) {
+            const size_t end = text.find('\n', i);
+            i = (end == std::string::npos ? text.size() : end) - 1;
+        } else if (c == '%' && i != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Whether `text` is well-formed UTF-8: class names reach the label map, and
 // from there every report a platform writes.
 bool isUtf8(const std::string& text) {
@@ -243,7 +266,33 @@ std::string checkedFields(const cv::FileNode& root, ModelManifest& manifest) {
     return {};
 }
 
+std::string tooLarge() {
+    return "larger than a manifest can be (" + std::to_string(kMaxManifestBytes / 1024) + " KiB)";
+}
+
 }  // namespace
+
+std::string parseManifestText(const std::string& text, ModelManifest& manifest) {
+    // The file's size is checked before reading; text from elsewhere is held to the same bound.
+    if (text.size() > kMaxManifestBytes) {
+        return tooLarge();
+    }
+    if (deepestNesting(text) > kMaxManifestNesting) {
+        return "nested deeper than a manifest can be (" + std::to_string(kMaxManifestNesting) + " levels)";
+    }
+    if (hasStrayDirective(text)) {
+        return "a '%' outside quotes may only start the first line (%YAML:1.0)";
+    }
+    try {
+        cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
+        if (!storage.isOpened() || !storage.root().isMap()) {
+            return "not a YAML mapping";
+        }
+        return checkedFields(storage.root(), manifest);
+    } catch (const cv::Exception& e) {
+        return "not readable as YAML (" + e.msg + ")";
+    }
+}
 
 const char* layoutName(OutputLayout layout) {
     return layout == OutputLayout::YoloV8 ? "yolov8" : "yolov5";
@@ -281,28 +330,16 @@ bool readManifest(const std::filesystem::path& directory, ModelManifest& manifes
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     std::string text;
     if (ec || size > kMaxManifestBytes) {
-        cause = "larger than a manifest can be (" + std::to_string(kMaxManifestBytes / 1024) + " KiB)";
+        cause = tooLarge();
     } else {
         std::ifstream file(path, std::ios::binary);
         text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         if (!file.good() && !file.eof()) {
             cause = "cannot be read";
-        } else if (deepestNesting(text) > kMaxManifestNesting) {
-            cause = "nested deeper than a manifest can be (" + std::to_string(kMaxManifestNesting) + " levels)";
         }
     }
     if (cause.empty()) {
-        try {
-            cv::FileStorage storage(text,
-                                    cv::FileStorage::READ | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
-            if (!storage.isOpened() || !storage.root().isMap()) {
-                cause = "not a YAML mapping";
-            } else {
-                cause = checkedFields(storage.root(), parsed);
-            }
-        } catch (const cv::Exception& e) {
-            cause = "not readable as YAML (" + e.msg + ")";
-        }
+        cause = parseManifestText(text, parsed);
     }
     if (cause.empty()) {
         cause = outsideTheFolder(directory, parsed.onnxPath);

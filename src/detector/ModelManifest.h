@@ -49,6 +49,10 @@ const char* layoutName(OutputLayout layout);
 const char* suppressionScopeName(SuppressionScope scope);
 const char* backendChoiceName(BackendChoice choice);
 
+// Parses and validates the text of a manifest into `manifest`; returns the
+// cause of a failure, or nothing. The onnx_file it names is not looked at.
+std::string parseManifestText(const std::string& text, ModelManifest& manifest);
+
 // Reads and validates `<directory>/model.yml`. On failure returns false and
 // describes the file and the cause in `error`.
 bool readManifest(const std::filesystem::path& directory, ModelManifest& manifest, std::string& error);

@@ -111,7 +111,7 @@ public:
     }
 
     void doubles(uint32_t wireType, std::vector<float>& values) {
-        auto one = [this, &values](WireReader& reader) {
+        auto one = [&values](WireReader& reader) {
             if (reader.end_ - reader.pos_ < 8) {
                 throw WireError("truncated number");
             }

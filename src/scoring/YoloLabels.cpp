@@ -19,19 +19,20 @@ bool inUnitRange(double value) {
     return value >= -kTolerance && value <= 1.0 + kTolerance;
 }
 
-// What is wrong with the values of a well-formed line, or nothing: a value
-// outside the image would silently move AP.
-std::optional<std::string> valueProblem(const std::vector<double>& numbers) {
+// What is wrong with the values of a well-formed line and its box, or
+// nothing: a value outside the image, or a box no detection can match,
+// would silently move AP.
+std::optional<std::string> valueProblem(const std::vector<double>& numbers, const cv::Rect2d& box) {
     if (!std::all_of(numbers.begin(), numbers.end(), inUnitRange)) {
         return "coordinates must lie between 0 and 1";
+    }
+    if (box.width <= 0.0 || box.height <= 0.0) {
+        return numbers.size() == 4 ? "width and height must be above 0" : "the polygon encloses no area";
     }
     if (numbers.size() != 4) {
         return std::nullopt;
     }
     const double cx = numbers[0], cy = numbers[1], w = numbers[2], h = numbers[3];
-    if (w <= 0.0 || h <= 0.0) {
-        return "width and height must be above 0";
-    }
     if (!inUnitRange(cx - w / 2.0) || !inUnitRange(cx + w / 2.0) || !inUnitRange(cy - h / 2.0) ||
         !inUnitRange(cy + h / 2.0)) {
         return "the box reaches outside the image";
@@ -87,7 +88,7 @@ std::vector<LabelledBox> parseYoloLabels(std::istream& in, cv::Size imageSize, c
         if (!classId || *classId < 0 || !box) {
             throw tools::UserError(where + "not 'class cx cy w h' or 'class x1 y1 x2 y2 x3 y3 ...': " + line);
         }
-        if (const std::optional<std::string> problem = valueProblem(numbers)) {
+        if (const std::optional<std::string> problem = valueProblem(numbers, *box)) {
             throw tools::UserError(where + *problem + ": " + line);
         }
         const auto mapped = classes.find(static_cast<int>(std::min<long>(*classId, std::numeric_limits<int>::max())));

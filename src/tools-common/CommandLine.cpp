@@ -16,6 +16,13 @@ bool isHelp(std::string_view name) {
 
 }  // namespace
 
+bool isHelpArgument(std::string_view argument) {
+    if (argument.size() < 2 || argument[0] != '-') {
+        return false;
+    }
+    return isHelp(argument.substr(argument[1] == '-' ? 2 : 1));
+}
+
 Arguments Arguments::parse(int argc, const char* const* argv, const OptionTable& table) {
     Arguments arguments;
     for (int i = 1; i < argc; ++i) {

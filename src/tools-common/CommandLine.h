@@ -51,6 +51,9 @@ private:
 std::optional<Arguments> parseCommandLine(int argc, const char* const* argv, const OptionTable& table,
                                           std::string_view usage, std::ostream& out);
 
+// Whether `argument` asks for the usage: --help, -h or -? (one dash or two).
+bool isHelpArgument(std::string_view argument);
+
 // The whole of `text` as a number; nothing for anything else.
 template <typename Number>
 std::optional<Number> parseNumber(std::string_view text) {

@@ -19,7 +19,7 @@ namespace zor::tools {
 
 namespace fs = std::filesystem;
 
-VideoReader::VideoReader(const fs::path& path) {
+VideoReader::VideoReader(const fs::path& path) : path_(path) {
     requireRegularFile(path, "video");
     {
         const QuietOpenCvLog quiet;
@@ -53,10 +53,24 @@ VideoReader::VideoReader(const fs::path& path) {
 bool VideoReader::read(cv::Mat& frame) {
     if (!first_.empty()) {
         frame = std::exchange(first_, cv::Mat());
+        ++framesRead_;
         return true;
     }
     frame = cv::Mat();  // a fresh buffer: the capture may reuse its own
-    return capture_.read(frame) && !frame.empty();
+    if (ended_ || !capture_.read(frame) || frame.empty()) {
+        ended_ = true;
+        return false;
+    }
+    ++framesRead_;
+    return true;
+}
+
+std::string VideoReader::shortfall() const {
+    if (!ended_ || framesRead_ + 1 >= frameCount_) {
+        return {};
+    }
+    return "the video " + path_.string() + " decodes " + std::to_string(framesRead_) +
+           " frames where its header says " + std::to_string(frameCount_) + " (cut short or damaged)";
 }
 
 bool isImageFile(const fs::path& path) {

@@ -6,6 +6,7 @@
 #include <opencv2/videoio.hpp>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace zor::tools {
@@ -28,13 +29,24 @@ public:
     long frameCount() const { return frameCount_; }
     // The size of the first frame.
     cv::Size frameSize() const { return frameSize_; }
+    // Frames read so far.
+    long framesRead() const { return framesRead_; }
+
+    // Once read() has returned false: why the video ended before the frame
+    // count its header gives (a file cut short or damaged); empty when it
+    // did not, or the header does not say. One frame is allowed for
+    // containers whose count is an estimate from the duration.
+    std::string shortfall() const;
 
 private:
+    std::filesystem::path path_;
     cv::VideoCapture capture_;
     cv::Mat first_;
     cv::Size frameSize_;
     double fps_ = 25.0;
     long frameCount_ = 0;
+    long framesRead_ = 0;
+    bool ended_ = false;
 };
 
 // Files with these extensions (any case) are images.

@@ -17,4 +17,10 @@ private:
     cv::utils::logging::LogLevel previous_;
 };
 
+// For a whole tool, before it touches OpenCV: OpenCV's own log and FFmpeg's
+// (through OpenCV's OPENCV_FFMPEG_LOGLEVEL, read when FFmpeg is first used)
+// stay silent, so that what stops the tool is its one line. OPENCV_LOG_LEVEL
+// or OPENCV_FFMPEG_LOGLEVEL set by the user still win.
+void silenceMediaLibraryLogs();
+
 }  // namespace zor::tools

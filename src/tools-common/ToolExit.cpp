@@ -1,10 +1,13 @@
 #include "ToolExit.h"
 
+#include "QuietOpenCvLog.h"
+
 #include <iostream>
 
 namespace zor::tools {
 
 int runToolMain(std::string_view toolName, const std::function<int()>& body) {
+    silenceMediaLibraryLogs();
     try {
         return body();
     } catch (const UserError& error) {

@@ -20,7 +20,7 @@ public:
 };
 
 // Runs a tool's body and turns what escapes it into the exit status and the
-// one line on standard error.
+// one line on standard error; OpenCV's and FFmpeg's logs stay silent.
 int runToolMain(std::string_view toolName, const std::function<int()>& body);
 
 }  // namespace zor::tools

@@ -203,6 +203,7 @@ VideoRun makeVideoRun(const Options& options, bool samplesOnly) {
     for (int index = 0; index < options.frames; ++index) {
         cv::Mat frame;
         if (!capture->read(frame)) {
+            run.shortfall = capture->shortfall();
             break;
         }
         const bool candidate = static_cast<std::size_t>(index) >= nextSample && run.sampleFrames.size() < kSampleFrames;

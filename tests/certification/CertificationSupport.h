@@ -103,7 +103,8 @@ struct VideoRun {
     bool available = false;  // false: see `missing`
     std::string missing;
     bool opened = false;
-    bool loaded = false;  // Initialize accepted the model
+    bool loaded = false;    // Initialize accepted the model
+    std::string shortfall;  // the video ended before the frames its header gives: why
     std::vector<std::string> labels;
     std::vector<FrameResult> frames;
     MachineLoad load;  // while the frames ran

@@ -476,6 +476,7 @@ TEST(CertifiedAccuracy, VideoMeetsTheAp50Floors) {
     ASSERT_TRUE(video.opened) << "cannot open the video " << options().video;
     ASSERT_TRUE(video.loaded) << "Initialize refused the model";
     ASSERT_FALSE(video.frames.empty()) << "no frame was run";
+    ASSERT_TRUE(video.shortfall.empty()) << video.shortfall;
     zor::eval::FrameLabels truths;
     try {
         truths = zor::eval::readRendererLabels(options().videoLabels, zor::eval::parseClassMap("0:helmet,1:head"),
@@ -483,6 +484,10 @@ TEST(CertifiedAccuracy, VideoMeetsTheAp50Floors) {
     } catch (const std::exception& problem) {
         FAIL() << problem.what();
     }
+    const long lastLabelled = truths.empty() ? -1 : truths.rbegin()->first;
+    ASSERT_TRUE(lastLabelled < static_cast<long>(video.frames.size()) || lastLabelled >= options().frames)
+        << options().videoLabels << " labels frame " << lastLabelled << " but the video decodes only "
+        << video.frames.size() << " frames (cut short or not the labelled video)";
     zor::eval::Evaluator evaluator({video.labels});
     for (std::size_t i = 0; i < video.frames.size(); ++i) {
         const auto found = truths.find(static_cast<long>(i));
@@ -731,6 +736,7 @@ TEST(CertifiedResources, P99LatencyOverVideoFramesStaysUnderBudget) {
     ASSERT_TRUE(video.opened) << "cannot open the video " << options().video;
     ASSERT_TRUE(video.loaded) << "Initialize refused the model";
     ASSERT_FALSE(video.frames.empty()) << "no frame was run";
+    ASSERT_TRUE(video.shortfall.empty()) << video.shortfall;
     std::vector<double> wall, cpu, own;
     for (const FrameResult& frame : video.frames) {
         wall.push_back(frame.time.wallMs);

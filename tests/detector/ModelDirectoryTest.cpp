@@ -163,6 +163,9 @@ const BrokenDirectory brokenDirectories[] = {
     {"ManifestDashesNestedTooDeep",
      [](const fs::path& f) { return withManifest(f, validManifest + "extra:\n  " + repeated("- ", 30000) + "1\n"); },
      "model.yml"},
+    // OpenCV's YAML reader never returns on it (found by fuzz.manifest).
+    {"ManifestDirectoryAfterTheDocumentMarker",
+     [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---%:1\n-\n-"); }, "model.yml"},
     {"ManifestTooLarge",
      [](const fs::path& f) { return withManifest(f, validManifest + "# " + std::string(70000, 'x') + "\n"); },
      "model.yml"},

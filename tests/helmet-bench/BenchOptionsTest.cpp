@@ -48,6 +48,11 @@ TEST(CommandLine, AcceptsSpaceAndEqualsForms) {
 
     EXPECT_FALSE(parse({"--help"}).has_value());
     EXPECT_FALSE(parse({"-h"}).has_value());
+    // Like every tool's: what it does, then how to call it.
+    const char* help[] = {"helmet-bench", "--help"};
+    std::ostringstream usage;
+    zor::bench::parseOptions(2, help, defaults(), usage);
+    EXPECT_NE(usage.str().find("\nUsage: helmet-bench [options]\n"), std::string::npos) << usage.str();
 }
 
 TEST(CommandLine, RejectsUnusableArguments) {

@@ -2,6 +2,7 @@
 // its JSON report is complete and consistent with itself and with the library.
 #include "FrameSource.h"
 #include "ToolProcess.h"
+#include "TruncatedVideo.h"
 #include "ZORCustomHMD.h"
 
 #include <gtest/gtest.h>
@@ -279,6 +280,21 @@ TEST(BenchTool, HostileInputsAndOutputsExitTwoBeforeTheRun) {
         EXPECT_EQ(run.out, "") << "the run started";
         EXPECT_FALSE(fs::exists(json)) << named << ": a report was written";
     }
+}
+
+TEST(BenchTool, VideoCutShortIsAWarningBeforeTheFigures) {
+    Scratch scratch;
+    const fs::path video = scratch.path() / "cut.avi";
+    ASSERT_TRUE(zor::test::writeTruncatedVideo(video, 40, {160, 120}));
+    const ToolRun run = runTool(
+        {"--model", kTestModel.string(), "--video", video.string(), "--frames", "50", "--warmup", "0"}, scratch);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> errLines = zor::test::lines(run.err);
+    ASSERT_EQ(errLines.size(), 1u) << run.err;  // and no decoder's own lines
+    EXPECT_EQ(errLines[0].rfind("helmet-bench: warning: the video " + video.string() + " decodes ", 0), 0u)
+        << errLines[0];
+    EXPECT_NE(errLines[0].find("where its header says 40"), std::string::npos) << errLines[0];
+    EXPECT_NE(run.out.find("p50"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // known-output model v5_basic (tests/detector/models/README.md), which gives
 // the same detections for any picture of a given size.
 #include "ToolProcess.h"
+#include "TruncatedVideo.h"
 
 #include "ZORCustomHMD.h"
 
@@ -234,6 +235,7 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
     const fs::path video = base / "site.avi";
     writeVideo(video, 2, 10.0);
     zor::test::writeFile(base / "notes.avi", "this is not a video");
+    zor::test::writeFile(base / "notes.mp4", "this is not a video");  // FFmpeg logs about it
     zor::test::writeFile(base / "broken.png", "this is not a picture");
     zor::test::writeFile(base / "a-file", "in the way");
     fs::create_directories(base / "no-model");
@@ -251,6 +253,7 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
         {"model folder without ONNX", {video.string(), "--model", (base / "no-model").string()}},
         {"input missing", {(base / "nowhere.mp4").string(), "--model", model}},
         {"not a video", {(base / "notes.avi").string(), "--model", model}},
+        {"not an MP4", {(base / "notes.mp4").string(), "--model", model}},
         {"not an image", {(base / "broken.png").string(), "--model", model}},
         {"unreadable image after a good one", {(base / "mixed").string(), "--model", model}},
         {"folder without images", {(base / "empty").string(), "--model", model}},
@@ -295,6 +298,26 @@ TEST_F(HelmetDetectTool, UserErrorsExitWith2AndLeaveNothingBehind) {
     EXPECT_EQ(sameFolder.status, 2) << sameFolder.err;
     EXPECT_EQ(zor::test::lines(sameFolder.err).size(), 1u) << sameFolder.err;
     EXPECT_EQ(filesIn(good), std::set<std::string>{"a.png"}) << "output folder is the input folder";
+}
+
+TEST_F(HelmetDetectTool, VideoCutShortIsAWarningAfterItsFrames) {
+    const fs::path video = scratch.path() / "cut.avi";
+    ASSERT_TRUE(zor::test::writeTruncatedVideo(video, 40, {160, 120}));
+    const fs::path out = scratch.path() / "out";
+    const zor::test::ToolRun run =
+        runTool({video.string(), "--model", testModel().string(), "--out", out.string()}, scratch.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> errLines = zor::test::lines(run.err);
+    ASSERT_EQ(errLines.size(), 1u) << run.err;  // and no decoder's own lines
+    EXPECT_EQ(errLines[0].rfind("helmet-detect: warning: the video " + video.string() + " decodes ", 0), 0u)
+        << errLines[0];
+    EXPECT_NE(errLines[0].find("where its header says 40"), std::string::npos) << errLines[0];
+    EXPECT_EQ(filesIn(out), kVideoOutputs);
+    // With a frame limit inside what decodes, nothing is missing.
+    const zor::test::ToolRun limited =
+        runTool({video.string(), "--model", testModel().string(), "--frames=2", "--out", out.string()}, scratch.path());
+    EXPECT_EQ(limited.status, 0) << limited.err;
+    EXPECT_EQ(limited.err, "");
 }
 
 TEST_F(HelmetDetectTool, DefaultModelIsTheShippedOne) {

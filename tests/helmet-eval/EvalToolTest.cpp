@@ -7,6 +7,7 @@
 //   helmet 0.25  (38,32,12,16)  [r3]
 // so the expected figures follow from the labels alone.
 #include "ToolProcess.h"
+#include "TruncatedVideo.h"
 
 #include "EvalOptions.h"
 #include "GrayscaleFrame.h"
@@ -220,6 +221,34 @@ TEST_F(HelmetEvalTool, ScoresALabelledVideo) {
     EXPECT_NEAR(byName(report, "helmet")["ap50"].asDouble(), 1.0 / 3.0, 1e-12);
     EXPECT_EQ(byName(report, "helmet")["groundTruth"].asLong(), 1);
     EXPECT_NEAR(byName(report, "head")["ap50"].asDouble(), 0.5, 1e-12);
+}
+
+// Figures over the frames that decoded would pass for the whole video's.
+TEST_F(HelmetEvalTool, VideoShorterThanItsHeaderOrItsLabelsIsAUserError) {
+    const fs::path cut = scratch.path() / "cut.avi";
+    ASSERT_TRUE(zor::test::writeTruncatedVideo(cut, 40, {160, 120}));
+    const fs::path clip = scratch.path() / "clip.avi";
+    {
+        cv::VideoWriter writer(clip.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10.0, {64, 64});
+        ASSERT_TRUE(writer.isOpened());
+        for (int i = 0; i < 3; ++i) {
+            writer.write(cv::Mat(64, 64, CV_8UC3, cv::Scalar(90, 90, 90)));
+        }
+    }
+    const fs::path gt = scratch.path() / "gt.txt";
+    zor::test::writeFile(gt, "0 0 20 20 10 10\n5 1 20 20 10 10\n");
+    const fs::path json = scratch.path() / "out.json";
+    for (const auto& [video, expected] : {std::pair{cut, std::string("where its header says 40")},
+                                          std::pair{clip, std::string("labels frame 5 but the video")}}) {
+        const zor::test::ToolRun run =
+            runTool({"--video", video.string(), "--labels", gt.string(), "--model", kModel, "--json", json.string()},
+                    scratch.path());
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(run.err.rfind("helmet-eval: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(json)) << "figures were written";
+    }
 }
 
 TEST_F(HelmetEvalTool, UserErrorsExitTwoWithOneLine) {

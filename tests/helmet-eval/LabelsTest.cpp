@@ -66,7 +66,9 @@ TEST(HelmetEvalYoloLabels, MalformedLinesNameFileAndLine) {
          {"0 0.5 0.5 0.1", "0 0.5 0.5 0.1 0.1 0.9", "0 0.1 0.1 0.2 0.2 0.3 0.3 0.4", "helmet 0.5 0.5 0.1 0.1",
           "0 0.5 0.5 -0.1 0.1", "0 0.5 nan 0.1 0.1", "-1 0.5 0.5 0.1 0.1",
           // values outside the image, which would move AP silently
-          "1 5 5 0.1 0.1", "0 0.5 0.5 0 0.1", "0 0.05 0.5 0.2 0.2", "0 0.5 0.5 0.1 1.2", "0 0.1 0.1 0.2 1.2 0.3 0.3"}) {
+          "1 5 5 0.1 0.1", "0 0.5 0.5 0 0.1", "0 0.05 0.5 0.2 0.2", "0 0.5 0.5 0.1 1.2", "0 0.1 0.1 0.2 1.2 0.3 0.3",
+          // a polygon without area, which no detection can match (found by fuzz.labels)
+          "0 0.1 0 0.1 0 0.1 0.0"}) {
         try {
             yolo(std::string("0 0.5 0.5 0.1 0.1\n") + bad + "\n");
             ADD_FAILURE() << "accepted: " << bad;

@@ -32,6 +32,10 @@ TEST(CommandLine, ReadsEqualsAndSpaceFormsFlagsAndOnePositional) {
     EXPECT_FLOAT_EQ(parse({"--threshold", "-0"}).number("threshold", 0.6f, -1.0f, 1.0f), 0.0f);
     for (const char* help : {"--help", "-h", "-?"}) {
         EXPECT_TRUE(parse({help}).helpRequested()) << help;
+        EXPECT_TRUE(zor::tools::isHelpArgument(help)) << help;
+    }
+    for (const char* other : {"help", "-", "--", "-hx", "--help=1", "--model"}) {
+        EXPECT_FALSE(zor::tools::isHelpArgument(other)) << other;
     }
 }
 

@@ -66,6 +66,7 @@ std::string usage(const BenchOptions& defaults) {
     std::ostringstream text;
     text << "helmet-bench: times ZORCustomHMD through its plugin interface (Initialize, first call, per-call\n"
             "latency, throughput, detections, peak memory).\n"
+            "Usage: helmet-bench [options]\n"
             "Options take --name=value or --name value.\n"
             "  --model DIR              model directory, default "
          << defaults.modelDirectory.string()

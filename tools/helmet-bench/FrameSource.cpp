@@ -64,6 +64,9 @@ FrameSet decodeVideoFrames(const std::filesystem::path& video, int count) {
         }
         set.frames.push_back(frame);
     }
+    if (static_cast<int>(set.frames.size()) < wanted) {
+        set.shortfall = reader.shortfall();
+    }
     const cv::Size size = set.frames.front().size();
     set.description = video.string() + " (" + std::to_string(size.width) + "x" + std::to_string(size.height) + ")";
     return set;

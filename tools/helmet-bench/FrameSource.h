@@ -13,6 +13,7 @@ namespace zor::bench {
 struct FrameSet {
     std::vector<cv::Mat> frames;  // 8-bit BGR, all the same size
     std::string description;      // for the report, e.g. "synthetic 1920x1080"
+    std::string shortfall;        // a video that ended before its header's frame count: why
 };
 
 // Distinct frames kept in memory at most: 1080p BGR is about 6 MB a frame.

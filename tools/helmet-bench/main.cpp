@@ -45,6 +45,10 @@ int run(const BenchOptions& options) {
     const int needed = options.warmupPerCamera + options.framesPerCamera;
     const FrameSet frames =
         options.synthetic ? makeSyntheticFrames(*options.synthetic, needed) : decodeVideoFrames(options.video, needed);
+    // The frames there are still time the library; fewer distinct ones are reused more often.
+    if (!frames.shortfall.empty()) {
+        std::cerr << "helmet-bench: warning: " << frames.shortfall << std::endl;
+    }
     const BenchContext context = currentContext();
     printContext(std::cout, context);
     std::ostringstream json;

@@ -31,6 +31,7 @@ public:
     bool isVideo() const override { return true; }
     double fps() const override { return reader_.fps(); }
     long expectedFrames() const override { return reader_.frameCount(); }
+    std::string shortfall() const override { return reader_.shortfall(); }
 
 private:
     tools::VideoReader reader_;

@@ -30,6 +30,8 @@ public:
     virtual double fps() const = 0;
     // How many frames to expect; 0 when the video does not say.
     virtual long expectedFrames() const = 0;
+    // After the end: why a video gave fewer frames than its header says, or nothing.
+    virtual std::string shortfall() const { return {}; }
 };
 
 // A folder gives its image files in name order; a file is an image or a video

@@ -14,7 +14,6 @@
 
 #include "ZORCustomHMD.h"
 
-#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include <chrono>
@@ -139,6 +138,10 @@ int run(const Options& options) {
     if (showProgress) {
         progress.finish(progressText(processed, total, start));
     }
+    // The frames that were decoded are all there; the user must know the rest is not.
+    if (const std::string shortfall = source->shortfall(); !shortfall.empty()) {
+        std::cerr << "helmet-detect: warning: " << shortfall << std::endl;
+    }
     if (video) {
         video->close();
     }
@@ -160,9 +163,6 @@ int run(const Options& options) {
 }  // namespace zor::detect
 
 int main(int argc, char** argv) {
-    // OpenCV's own warnings (video back ends probing a file) would add lines
-    // to the single line a user error gives.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     return zor::tools::runToolMain("helmet-detect", [&] {
         const std::optional<zor::detect::Options> options =
             zor::detect::parseOptions(argc, argv, zor::tools::installedData(zor::tools::kShippedModel).string());

@@ -94,6 +94,7 @@ public:
         }
         cv::Mat image;
         if (!reader_.read(image)) {
+            checkNothingIsMissing();
             return false;
         }
         frame.index = read_++;
@@ -108,6 +109,18 @@ public:
     std::string description() const override { return path_ + " (labels " + labelsFile_ + ")"; }
 
 private:
+    // Figures over the frames that decoded would read as the whole video's.
+    void checkNothingIsMissing() const {
+        if (const std::string shortfall = reader_.shortfall(); !shortfall.empty()) {
+            throw tools::UserError(shortfall + "; its figures would leave the rest out");
+        }
+        if (!labels_.empty() && labels_.rbegin()->first >= read_) {
+            throw tools::UserError(labelsFile_ + " labels frame " + std::to_string(labels_.rbegin()->first) +
+                                   " but the video " + path_ + " decodes only " + std::to_string(read_) +
+                                   " frames (cut short or not the labelled video)");
+        }
+    }
+
     std::string path_;
     std::string labelsFile_;
     tools::VideoReader reader_;  // before the labels, which are checked against its frame size

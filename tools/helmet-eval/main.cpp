@@ -9,8 +9,6 @@
 #include "TextFile.h"
 #include "ToolExit.h"
 
-#include <opencv2/core/utils/logger.hpp>
-
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -53,9 +51,6 @@ int run(const zor::eval::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // OpenCV's own warnings (video back ends probing a file) would add lines
-    // to the single line an error gives.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     return zor::tools::runToolMain("helmet-eval", [&] {
         const std::optional<zor::eval::Options> options =
             zor::eval::parseOptions(argc, argv, zor::tools::installedData(zor::tools::kShippedModel).string());
