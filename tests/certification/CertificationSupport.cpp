@@ -121,8 +121,8 @@ std::string stabilityUsage() {
            "                         for up to 3 frames and returns (0.34)\n"
            "  --jitter-share N       most median frame-to-frame change of the boxes' offsets from\n"
            "                         the ground truth, relative to the object's height (0.02)\n"
-           "  --inference-calls N    calls of the per-call memory test (100)\n"
-           "  --call-memory-budget-mb M  resident memory growth allowed over those calls (2)\n";
+           "  --inference-calls N    calls of the per-call memory test (60)\n"
+           "  --call-memory-budget-mb M  resident memory growth allowed over those calls (1)\n";
 }
 
 void parseStabilityOptions(const tools::Arguments& arguments, StabilityOptions& options) {

@@ -44,8 +44,8 @@ struct StabilityOptions {
     // boxes' offsets from the ground truth, relative to the object's height.
     double dropoutShare = 0.34;
     double jitterShare = 0.02;
-    int inferenceCalls = 100;  // calls of the per-call memory test
-    double callMemoryBudgetMb = 2.0;
+    int inferenceCalls = 60;  // calls of the per-call memory test
+    double callMemoryBudgetMb = 1.0;
 };
 
 struct Options {
