@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <array>
@@ -20,6 +21,7 @@
 #include <sstream>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #include <pthread.h>
@@ -219,6 +221,7 @@ public:
     std::optional<VideoRun> video_;
     std::optional<VideoRun> samples_;
     std::optional<PhotoRun> photos_;
+    std::map<std::tuple<const uchar*, int, int>, cv::Mat> scaled_;
 };
 
 Environment* environment = nullptr;
@@ -369,6 +372,14 @@ const VideoRun& videoSamples() {
         environment->samples_ = makeVideoRun(environment->options_, true);
     }
     return *environment->samples_;
+}
+
+const cv::Mat& scaledOnce(const cv::Mat& frame, cv::Size size) {
+    cv::Mat& scaled = environment->scaled_[{frame.data, size.width, size.height}];
+    if (scaled.empty()) {
+        cv::resize(frame, scaled, size);
+    }
+    return scaled;
 }
 
 const PhotoRun& photoRun() {

@@ -244,8 +244,7 @@ TEST(CertifiedConcurrency, CallsFromTwoAndFourThreadsOverlapInTime) {
     Detector detector;
     ASSERT_TRUE(detector.load(kOperatingThreshold));
     detector.run(frames[0], "certification");  // lazy set-up stays out of the timing
-    cv::Mat large;
-    cv::resize(frames[0], large, cv::Size(7680, 4320));
+    const cv::Mat& large = scaledOnce(frames[0], cv::Size(7680, 4320));
     cv::Mat small;
     cv::resize(frames[0], small, cv::Size(320, 180));
     expectOverlap(detector, large, small, 2);

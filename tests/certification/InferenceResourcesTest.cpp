@@ -51,8 +51,7 @@ TEST(CertifiedConcurrency, CallsOnVeryLargeFramesOverlapInTime) {
     REAL_FRAMES(frames);
     Detector detector;
     ASSERT_TRUE(detector.load(kOperatingThreshold));
-    cv::Mat huge;
-    cv::resize(frames[0], huge, cv::Size(7680, 4320));
+    const cv::Mat& huge = scaledOnce(frames[0], cv::Size(7680, 4320));
     cv::Mat uhd;
     cv::resize(frames[0], uhd, cv::Size(3840, 2160));
     detector.run(uhd, "certification");  // lazy set-up stays out of the timing
