@@ -8,6 +8,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +33,18 @@ struct RobustnessOptions {
     double falseHelmetsPerImage = 0.15;  // at the operating threshold, on images without a hard hat
 };
 
+// Frame-to-frame behaviour on the video and per-call resources
+// (CertifiedStability, CertifiedResources); parsed apart from the other options.
+struct StabilityOptions {
+    // Ceilings: the share of tracked objects whose detection drops out for a
+    // few frames and returns, and the median frame-to-frame change of the
+    // boxes' offsets from the ground truth, relative to the object's height.
+    double dropoutShare = 0.34;
+    double jitterShare = 0.02;
+    int inferenceCalls = 60;  // calls of the per-call memory test
+    double callMemoryBudgetMb = 1.0;
+};
+
 struct Options {
     // The contract program's own names, relative to the working folder.
     std::string modelDirectory = "C:\\Programs\\DemoAssets\\ModelsForTELMAR\\ZOR_Helmet(GPU)_v1.0";
@@ -48,6 +61,7 @@ struct Options {
     double memoryBudgetMb = 2.0;
     double latencyBudgetMs = 200.0;
     RobustnessOptions robustness;
+    StabilityOptions stability;
 };
 
 // Reads "--name=value" or "--name value" options; returns the problem, or an
@@ -144,5 +158,43 @@ std::string describe(const CustomObject& object);
 
 // Resident set size of this process in kilobytes; -1 where unknown.
 long residentKilobytes();
+
+// Hands free heap memory back to the system, so that what an earlier test
+// freed cannot hide memory that a test's calls keep.
+void releaseFreeMemory();
+
+// `frame` scaled to `size`, made once per process and kept: a fresh buffer
+// of a very large frame costs more than the calls it serves.
+const cv::Mat& scaledOnce(const cv::Mat& frame, cv::Size size);
+
+// Fails the test unless calls overlap in time: thread 0 makes a long call on
+// `longFrame` while the detector is idle, the other threads keep calling on
+// `shortFrame` and must finish calls inside it.
+void expectOverlap(Detector& detector, const cv::Mat& longFrame, const cv::Mat& shortFrame, int threads);
+
+// Frames with at least two detections, for the tests that compare results.
+inline constexpr std::size_t kCompareFrames = 3;
+// What the platform alarms at.
+inline constexpr float kOperatingThreshold = 0.6f;
+
+// The tests' common openings; they expand inside a test body.
+#define SKIP_WITHOUT_MODEL()                                            \
+    if (const std::string missing = missingModel(); !missing.empty()) { \
+        GTEST_SKIP() << missing;                                        \
+    }
+
+// A few real frames from the video; skips the test when there is none.
+#define REAL_FRAMES(frames)                                                            \
+    SKIP_WITHOUT_MODEL();                                                              \
+    const VideoRun& video_ = videoSamples();                                           \
+    if (!video_.available) {                                                           \
+        GTEST_SKIP() << video_.missing << " (the test needs real frames)";             \
+    }                                                                                  \
+    ASSERT_TRUE(video_.opened) << "cannot open the video " << options().video;         \
+    ASSERT_TRUE(video_.loaded) << "Initialize refused the model";                      \
+    ASSERT_FALSE(video_.sampleFrames.empty()) << "no video frame gave two detections"; \
+    const std::vector<cv::Mat> frames(                                                 \
+        video_.sampleFrames.begin(),                                                   \
+        video_.sampleFrames.begin() + static_cast<long>(std::min(kCompareFrames, video_.sampleFrames.size())))
 
 }  // namespace zor::cert

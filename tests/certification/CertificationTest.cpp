@@ -14,18 +14,11 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <latch>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#include <pthread.h>
-#include <time.h>
-#endif
 #include <set>
 #include <sstream>
 #include <thread>
@@ -33,31 +26,7 @@
 namespace zor::cert {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Results = std::vector<CustomObject>;
-
-// Frames with at least two detections, for the tests that compare results.
-constexpr std::size_t kCompareFrames = 3;
-constexpr float kOperatingThreshold = 0.6f;
-
-#define SKIP_WITHOUT_MODEL()                                            \
-    if (const std::string missing = missingModel(); !missing.empty()) { \
-        GTEST_SKIP() << missing;                                        \
-    }
-
-// A few real frames from the video; skips the test when there is none.
-#define REAL_FRAMES(frames)                                                            \
-    SKIP_WITHOUT_MODEL();                                                              \
-    const VideoRun& video_ = videoSamples();                                           \
-    if (!video_.available) {                                                           \
-        GTEST_SKIP() << video_.missing << " (the test needs real frames)";             \
-    }                                                                                  \
-    ASSERT_TRUE(video_.opened) << "cannot open the video " << options().video;         \
-    ASSERT_TRUE(video_.loaded) << "Initialize refused the model";                      \
-    ASSERT_FALSE(video_.sampleFrames.empty()) << "no video frame gave two detections"; \
-    const std::vector<cv::Mat> frames(                                                 \
-        video_.sampleFrames.begin(),                                                   \
-        video_.sampleFrames.begin() + static_cast<long>(std::min(kCompareFrames, video_.sampleFrames.size())))
 
 std::vector<Results> runAll(Detector& detector, const std::vector<cv::Mat>& frames, const std::string& cameraId) {
     std::vector<Results> all;
@@ -270,110 +239,16 @@ TEST(CertifiedConsistency, CameraIdentifierDoesNotChangeTheDetections) {
 // ---------------------------------------------------------------------------
 // Concurrency
 
-// CPU seconds a thread has used, read from any thread; NaN once it has ended.
-double cpuSeconds(clockid_t clock) {
-    timespec now{};
-    if (clock_gettime(clock, &now) != 0) {
-        return std::nan("");
-    }
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// A short call and how far thread 0's long call had got, in CPU time, when
-// it started and when it ended.
-struct ShortCall {
-    double longCpuAtStart = 0.0;
-    double longCpuAtEnd = 0.0;
-};
-
-// In each round thread 0 makes one long call on a very large frame while
-// the detector is idle, and the other threads start a moment later and keep
-// calling on a small frame until it returns. A short call proves overlap when
-// it runs from the first tenth to before the last twentieth of the CPU time
-// the long call used. Read from the long call's CPU clock, that holds on a busy
-// machine: a library that serialises calls finishes no short call before the
-// long call has done its work, however the threads are scheduled.
-void expectOverlap(Detector& detector, const cv::Mat& frame, int threads) {
-    cv::Mat large;
-    cv::resize(frame, large, cv::Size(7680, 4320));
-    cv::Mat small;
-    cv::resize(frame, small, cv::Size(320, 180));
-    // Rounds until every other thread has finished a call inside thread 0's:
-    // a busy machine can delay any one of them.
-    constexpr int kMostRounds = 60;
-    constexpr auto kHeadStart = std::chrono::milliseconds(1);
-    std::vector<int> inside(static_cast<std::size_t>(threads), 0);
-    const auto allInside = [&] {
-        return std::all_of(inside.begin() + 1, inside.end(), [](int count) { return count > 0; });
-    };
-    int round = 0;
-    for (; round < kMostRounds && !allInside(); ++round) {
-        std::vector<std::vector<ShortCall>> calls(static_cast<std::size_t>(threads));
-        std::atomic<bool> longDone{false};
-        std::atomic<Clock::rep> longStart{0};
-        clockid_t longClock{};
-        double longCpuBefore = 0.0;
-        double longCpu = 0.0;
-        std::latch start(threads);
-        std::latch shortThreadsDone(threads - 1);
-        std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t) {
-            workers.emplace_back([&, t] {
-                const std::string camera = "cert_overlap_" + std::to_string(t);
-                if (t == 0) {
-                    pthread_getcpuclockid(pthread_self(), &longClock);
-                }
-                start.arrive_and_wait();
-                if (t == 0) {
-                    longCpuBefore = cpuSeconds(longClock);
-                    longStart = Clock::now().time_since_epoch().count();
-                    detector.run(large, camera);
-                    longCpu = cpuSeconds(longClock) - longCpuBefore;
-                    longDone = true;
-                    shortThreadsDone.wait();  // its CPU clock stays readable until they stop
-                    return;
-                }
-                while (longStart == 0) {
-                    std::this_thread::yield();
-                }
-                std::this_thread::sleep_until(Clock::time_point(Clock::duration(longStart.load())) + kHeadStart);
-                while (!longDone) {
-                    ShortCall call;
-                    call.longCpuAtStart = cpuSeconds(longClock);
-                    detector.run(small, camera);
-                    call.longCpuAtEnd = cpuSeconds(longClock);
-                    calls[static_cast<std::size_t>(t)].push_back(call);
-                }
-                shortThreadsDone.count_down();
-            });
-        }
-        for (std::thread& worker : workers) {
-            worker.join();
-        }
-        for (int t = 1; t < threads; ++t) {
-            for (const ShortCall& call : calls[static_cast<std::size_t>(t)]) {
-                const double from = (call.longCpuAtStart - longCpuBefore) / longCpu;
-                const double to = (call.longCpuAtEnd - longCpuBefore) / longCpu;
-                if (from >= 0.1 && to <= 0.95) {
-                    ++inside[static_cast<std::size_t>(t)];
-                }
-            }
-        }
-    }
-    for (int t = 1; t < threads; ++t) {
-        EXPECT_GT(inside[static_cast<std::size_t>(t)], 0)
-            << threads << " threads: in " << round << " rounds thread " << t
-            << " never finished a call while a call of thread 0 was running; the calls do not overlap in time";
-    }
-}
-
 TEST(CertifiedConcurrency, CallsFromTwoAndFourThreadsOverlapInTime) {
     REAL_FRAMES(frames);
     Detector detector;
     ASSERT_TRUE(detector.load(kOperatingThreshold));
     detector.run(frames[0], "certification");  // lazy set-up stays out of the timing
-    expectOverlap(detector, frames[0], 2);
-    expectOverlap(detector, frames[0], 4);
+    const cv::Mat& large = scaledOnce(frames[0], cv::Size(7680, 4320));
+    cv::Mat small;
+    cv::resize(frames[0], small, cv::Size(320, 180));
+    expectOverlap(detector, large, small, 2);
+    expectOverlap(detector, large, small, 4);
 }
 
 TEST(CertifiedConcurrency, EachThreadGetsExactlyTheSerialResults) {
@@ -686,14 +561,6 @@ TEST(CertifiedLifeCycle, ConfigureParametersReportsTheThresholdGiven) {
 
 // ---------------------------------------------------------------------------
 // Resources
-
-// Hands free heap memory back to the system, so that what an earlier test
-// freed cannot hide memory that the cycles keep.
-void releaseFreeMemory() {
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}
 
 TEST(CertifiedResources, ResidentMemoryStaysFlatOverInitializeDestroyCycles) {
     SKIP_WITHOUT_MODEL();

@@ -49,6 +49,13 @@ enum class Fault {
     FailsOnDarkFrames,
     HelmetAlarmOnBareHeads,
     MissesSmallHeads,
+    MissesSmallHeadsInLargerFrames,
+    // Faults only a video stream or a long-running model shows
+    // (CertifiedStability, the per-call resource tests).
+    FlickersFromFrameToFrame,
+    JittersBoxes,
+    LeaksOnEachInferenceCall,
+    SerialisesVeryLargeFrames,
 };
 
 // The fault HMD_FAULT names. The library cannot run without one: a missing
