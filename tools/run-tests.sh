@@ -19,8 +19,6 @@ bash tools/install-deps.sh g++-mingw-w64-x86-64-posix chromium ccache python3-op
 # to the clone, so that clones in other folders share entries.
 export CCACHE_DIR="${HMD_CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/helmet-detection-ccache}"
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true CCACHE_MAXSIZE=3G
-# The test suites use precompiled headers, which ccache caches only so.
-export CCACHE_SLOPPINESS=pch_defines,time_macros
 export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 status=0
 cmake --preset default
