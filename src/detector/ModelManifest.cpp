@@ -64,27 +64,13 @@ int deepestNesting(const std::string& text) {
     return deepest;
 }
 
-// Whether a '%' stands outside quotes and comments anywhere but at the start
-// of the first line (the "%YAML:1.0" directive). OpenCV's YAML reader loops
-// for ever on "%YAML:1.0\n---%..."; a manifest needs no other directive.
+// Whether a '%' stands anywhere but at the start of the first line (the
+// "%YAML:1.0" directive). OpenCV's YAML reader loops for ever on
+// "%YAML:1.0\n---%..." and on a '%' after a quote opened mid-word
+// ("---a\"b%YAML..."); where its reader sees quotes and comments is not ours
+// to guess, and a manifest needs no '%' at all.
 bool hasStrayDirective(const std::string& text) {
-    char quote = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\n') {
-            quote = 0;
-        } else if (quote != 0) {
-            quote = c == quote ? 0 : quote;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '#' && (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\t')) {
-            const size_t end = text.find('\n', i);
-            i = (end == std::string::npos ? text.size() : end) - 1;
-        } else if (c == '%' && i != 0) {
-            return true;
-        }
-    }
-    return false;
+    return text.find('%', 1) != std::string::npos;
 }
 
 // Whether `text` is well-formed UTF-8: class names reach the label map, and
@@ -281,7 +267,7 @@ std::string parseManifestText(const std::string& text, ModelManifest& manifest) 
         return "nested deeper than a manifest can be (" + std::to_string(kMaxManifestNesting) + " levels)";
     }
     if (hasStrayDirective(text)) {
-        return "a '%' outside quotes may only start the first line (%YAML:1.0)";
+        return "a '%' may only start the first line (%YAML:1.0)";
     }
     try {
         cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
