@@ -73,6 +73,23 @@ bool hasStrayDirective(const std::string& text) {
     return text.find('%', 1) != std::string::npos;
 }
 
+// Whether a document marker "---" has anything but spaces or a comment after
+// it on its line: OpenCV's YAML reader also loops for ever on
+// "---rsi\"dth)YAML:1.0\n-: --\nA65", and a manifest's marker stands alone.
+bool hasContentAfterDocumentMarker(const std::string& text) {
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        if (text.compare(start, 3, "---") == 0) {
+            const size_t next = text.find_first_not_of(" \t\r", start + 3);
+            if (next < end && text[next] != '#') {
+                return true;
+            }
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 // Whether `text` is well-formed UTF-8: class names reach the label map, and
 // from there every report a platform writes.
 bool isUtf8(const std::string& text) {
@@ -268,6 +285,9 @@ std::string parseManifestText(const std::string& text, ModelManifest& manifest) 
     }
     if (hasStrayDirective(text)) {
         return "a '%' may only start the first line (%YAML:1.0)";
+    }
+    if (hasContentAfterDocumentMarker(text)) {
+        return "the document marker '---' must stand alone on its line";
     }
     try {
         cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);

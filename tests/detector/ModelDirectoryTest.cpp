@@ -166,6 +166,8 @@ const BrokenDirectory brokenDirectories[] = {
     // OpenCV's YAML reader never returns on it (found by fuzz.manifest).
     {"ManifestDirectoryAfterTheDocumentMarker",
      [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---%:1\n-\n-"); }, "model.yml"},
+    {"ManifestTextAfterTheDocumentMarker",
+     [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---rsi\"dth)YAML:1.0\n-: --\nA65"); }, "model.yml"},
     {"ManifestPercentAfterAQuoteOpenedMidWord",
      [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---rsi\"dth%YAML:1.0\n-: --\n65"); }, "model.yml"},
     {"ManifestTooLarge",
