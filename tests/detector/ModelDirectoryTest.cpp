@@ -168,6 +168,17 @@ const BrokenDirectory brokenDirectories[] = {
      [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---%:1\n-\n-"); }, "model.yml"},
     {"ManifestTextAfterTheDocumentMarker",
      [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---rsi\"dth)YAML:1.0\n-: --\nA65"); }, "model.yml"},
+    {"ManifestIndentedTextAfterTheDocumentMarker",
+     [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n ---rsi\"dth)YAML:1.0\n-: --\xff\nA65"); },
+     "model.yml"},
+    // OpenCV's reader would read the class "head  # bare".
+    {"ManifestCommentAfterUnquotedText",
+     [](const fs::path& f) {
+         return withManifest(f, manifestWith("\"head\" ]", "\"head\" ]\nnms_mode: per_class  # c"));
+     },
+     "model.yml"},
+    {"ManifestNestedMapping", [](const fs::path& f) { return withManifest(f, validManifest + "extra:\n  inner: 1\n"); },
+     "model.yml"},
     {"ManifestPercentAfterAQuoteOpenedMidWord",
      [](const fs::path& f) { return withManifest(f, "%YAML:1.0\n---rsi\"dth%YAML:1.0\n-: --\n65"); }, "model.yml"},
     {"ManifestTooLarge",
@@ -317,6 +328,22 @@ TEST(ModelDirectoryPaths, ValidModelUnderNonAsciiAndSpacedPathLoads) {
     ZORCustomHMD detector;
     std::string labelMap;
     EXPECT_TRUE(detector.Initialize(directory.string(), 0.6f, labelMap));
+    EXPECT_EQ(labelMap, "helmet,head");
+}
+
+// The YAML a person writes by hand: a block list, comments, single quotes,
+// Windows line ends.
+TEST(ManifestOptions, HandWrittenYamlFormsLoad) {
+    ScratchFolder scratch;
+    std::string text = manifestWith("classes: [ \"helmet\", \"head\" ]",
+                                    "# classes in index order\nclasses:\n  - 'helmet'\n  - \"head\"  # quoted\n");
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+        text.insert(at, "\r");
+    }
+    withManifest(scratch.path(), text);
+    ZORCustomHMD detector;
+    std::string labelMap;
+    EXPECT_TRUE(detector.Initialize(scratch.path().string(), 0.6f, labelMap));
     EXPECT_EQ(labelMap, "helmet,head");
 }
 
