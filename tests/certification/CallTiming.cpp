@@ -36,6 +36,14 @@ std::map<long, double> threadWaitsMs() {
     return waits;
 }
 
+// Run-queue wait of the calling thread so far; 0 where unknown.
+double ownWaitMs() {
+    std::ifstream stat("/proc/thread-self/schedstat");
+    double running = 0.0;
+    double waiting = 0.0;
+    return stat >> running >> waiting ? waiting * 1e-6 : 0.0;
+}
+
 // Busy and total clock ticks of all processors since boot.
 bool processorTicks(double& busy, double& total) {
     std::ifstream stat("/proc/stat");
@@ -66,6 +74,14 @@ CallTime CallTimer::stop() const {
         time.waitMs = std::max(time.waitMs, delta);
     }
     return time;
+}
+
+OwnTimer::OwnTimer() : wallStart_(std::chrono::steady_clock::now()), waitStartMs_(ownWaitMs()) {}
+
+double OwnTimer::elapsedMs() const {
+    const double wall =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart_).count();
+    return std::max(0.0, wall - (ownWaitMs() - waitStartMs_));
 }
 
 LoadMeter::LoadMeter() : busyTicksStart_(0), totalTicksStart_(0), cpuStartMs_(processCpuMs()) {

@@ -29,6 +29,19 @@ private:
     std::map<long, double> waitStartMs_;  // per thread id
 };
 
+// Wall time less the calling thread's run-queue wait since construction:
+// what the thread's calls took on a machine of its own, the time it was
+// blocked (on a lock, on other threads) included.
+class OwnTimer {
+public:
+    OwnTimer();
+    double elapsedMs() const;
+
+private:
+    std::chrono::steady_clock::time_point wallStart_;
+    double waitStartMs_;
+};
+
 // How busy the machine was over a stretch of the run, from /proc.
 struct MachineLoad {
     bool known = false;
