@@ -35,6 +35,8 @@ FIGURES = (
      "resident memory growth over {cycles} Initialize/Destroy cycles", 3, " MB"),
     ("CertifiedResources.P99LatencyOverVideoFramesStaysUnderBudget", "p99_ms",
      "p99 latency over {frames} video frames", 2, " ms"),
+    ("CertifiedConcurrency.CallsOnVeryLargeFramesRunSideBySide", "side_by_side_slowdown",
+     "slowdown of two threads' calls on 3840x2160 frames side by side", 2, " x"),
 )
 
 
