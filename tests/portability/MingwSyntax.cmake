@@ -1,6 +1,8 @@
-# Compiles each source with MinGW-w64 (-fsyntax-only), against the same OpenCV
-# and GoogleTest headers as the Linux build, so that what builds on Windows
-# keeps building. -DCXX=... -DSOURCES=a;b -DINCLUDES=a;b -DWORK=dir
+# Compiles each source with MinGW-w64, against the same OpenCV and GoogleTest
+# headers as the Linux build, so that what builds on Windows keeps building.
+# Through the build's compiler cache when it has one (LAUNCHER): a source
+# that did not change is not compiled again, and its warnings come back from
+# the cache. -DCXX=... -DSOURCES=a;b -DINCLUDES=a;b -DWORK=dir [-DLAUNCHER=ccache]
 file(REMOVE_RECURSE ${WORK})
 # GoogleTest's and oneDNN's headers live in /usr/include, whose glibc headers
 # must stay out.
@@ -10,7 +12,7 @@ foreach(header_dir gtest gmock oneapi)
     file(CREATE_LINK /usr/include/${header_dir} ${WORK}/include/${header_dir} SYMBOLIC)
   endif()
 endforeach()
-set(flags -std=c++20 -fsyntax-only -Wall -Wextra -isystem ${WORK}/include)
+set(flags -std=c++20 -c -Wall -Wextra -isystem ${WORK}/include)
 foreach(dir IN LISTS INCLUDES)
   list(APPEND flags -I${dir})
 endforeach()
@@ -24,7 +26,9 @@ foreach(source IN LISTS SOURCES)
   if(source MATCHES "/src/detector/")
     set(own -DZOR_HELMET_DETECTION_BUILD)
   endif()
-  execute_process(COMMAND ${CXX} ${flags} ${own} ${source} RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+  get_filename_component(name ${source} NAME_WE)
+  execute_process(COMMAND ${LAUNCHER} ${CXX} ${flags} ${own} ${source} -o ${WORK}/${name}.o
+                  RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
   if(NOT status EQUAL 0 OR err MATCHES "warning:")
     list(APPEND failed ${source})
     message("${source}:\n${err}")
