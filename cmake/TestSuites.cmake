@@ -36,3 +36,25 @@ function(hmd_add_gtest_suite target)
                        WORKING_DIRECTORY ${arg_WORKING_DIRECTORY}
                        PROPERTIES ${properties})
 endfunction()
+
+# The paths a test program reads (tests/support/BuildPaths.h), written into one
+# source file of the program that the build generates: as compile definitions
+# they would name this checkout's folder and keep every file of the program out
+# of the compiler cache in a new clone. Keys: TOOL_PROGRAM TEST_MODELS
+# SHIPPED_MODEL STAGED_VIDEO SOURCE OTHER_LIBRARY (generator expressions work).
+function(hmd_test_paths target)
+  set(keys TOOL_PROGRAM TEST_MODELS SHIPPED_MODEL STAGED_VIDEO SOURCE OTHER_LIBRARY)
+  set(names kToolProgram kTestModels kShippedModel kStagedVideo kSource kOtherLibrary)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "${keys}" "")
+  set(content "#include \"BuildPaths.h\"\n\nnamespace zor::test::paths {\n\n")
+  foreach(key name IN ZIP_LISTS keys names)
+    if(DEFINED arg_${key} OR key IN_LIST arg_KEYWORDS_MISSING_VALUES)
+      string(APPEND content "const char* const ${name} = \"${arg_${key}}\";\n")
+    endif()
+  endforeach()
+  string(APPEND content "\n}  // namespace zor::test::paths\n")
+  set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}Paths.cpp)
+  file(GENERATE OUTPUT ${file} CONTENT "${content}")
+  target_sources(${target} PRIVATE ${file})
+  target_link_libraries(${target} PRIVATE hmd_test_support)
+endfunction()

@@ -1,6 +1,7 @@
 // The staged model and video are what the contract's video tests need: the
 // first frames already hold helmets, so the field checks really run, and a
 // solid grey frame holds none.
+#include "BuildPaths.h"
 #include "ZORCustomHMD.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,8 @@ namespace {
 class StagedAssets : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(detector.Initialize(HMD_SHIPPED_MODEL_DIR, 0.6f, labelMap));
-        ASSERT_TRUE(video.open(HMD_STAGED_VIDEO, cv::CAP_OPENCV_MJPEG)) << HMD_STAGED_VIDEO;
+        ASSERT_TRUE(detector.Initialize(zor::test::paths::kShippedModel, 0.6f, labelMap));
+        ASSERT_TRUE(video.open(zor::test::paths::kStagedVideo, cv::CAP_OPENCV_MJPEG)) << zor::test::paths::kStagedVideo;
     }
 
     ZORCustomHMD detector;

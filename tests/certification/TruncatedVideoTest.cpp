@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kModel = std::string(HMD_TEST_MODELS_DIR) + "/v5_basic";
+const std::string kModel = std::string(zor::test::paths::kTestModels) + "/v5_basic";
 const std::string kAccuracy = "CertifiedAccuracy.VideoMeetsTheAp50Floors";
 const std::string kLatency = "CertifiedResources.P99LatencyOverVideoFramesStaysUnderBudget";
 

@@ -15,7 +15,7 @@ using namespace zor::hmd;
 namespace {
 
 std::vector<cv::Mat> videoFrames(size_t count, int step) {
-    cv::VideoCapture video(HMD_STAGED_VIDEO);
+    cv::VideoCapture video(paths::kStagedVideo);
     std::vector<cv::Mat> frames;
     cv::Mat frame;
     for (int index = 0; frames.size() < count && video.read(frame); ++index) {
@@ -28,7 +28,8 @@ std::vector<cv::Mat> videoFrames(size_t count, int step) {
 
 std::vector<cv::Mat> photos() {
     std::vector<cv::Mat> images;
-    for (const auto& entry : fs::directory_iterator(fs::path(HMD_PHOTO_DIR) / "images")) {
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(paths::kSource) / "tests" / "assets" / "hard-hat-sample" / "images")) {
         cv::Mat image = cv::imread(entry.path().string(), cv::IMREAD_COLOR);
         if (!image.empty()) {
             images.push_back(image);

@@ -57,7 +57,8 @@ TEST(TiledDetector, FindsAtLeastWhatTheWholeFrameFindsWithoutDuplicates) {
     ASSERT_TRUE(tiled.Initialize((folder.path() / "tiled").string(), 0.6f, labelMap));
     size_t wholeCount = 0;
     size_t tiledCount = 0;
-    for (const auto& entry : fs::directory_iterator(HMD_FAR_SAMPLE_DIR)) {
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(paths::kSource) / "tests" / "assets" / "far-sample" / "images")) {
         const cv::Mat frame = cv::imread(entry.path().string());
         ASSERT_FALSE(frame.empty()) << entry.path();
         const std::vector<CustomObject> found = tiled.RunInference(frame, "far");

@@ -26,7 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kTestModel = HELMET_BENCH_TEST_MODEL;
+const fs::path kTestModel = fs::path(zor::test::paths::kTestModels) / "v5_basic";
 
 using Scratch = zor::test::ScratchFolder;
 using zor::test::readFile;
@@ -385,12 +385,12 @@ TEST(BenchTool, ComparesTwoModelsInTurnAndReportsTheRatioOfTheirMedians) {
 }
 
 TEST(BenchTool, ComparesAgainstAnotherLibraryFileRunningThatLibrarysOwnCode) {
-#ifndef HELMET_BENCH_OTHER_LIBRARY
-    GTEST_SKIP() << "built without the faulty libraries";
-#else
+    if (*zor::test::paths::kOtherLibrary == '\0') {
+        GTEST_SKIP() << "built without the faulty libraries";
+    }
     // This faulty library returns an empty label map: seeing it proves that
     // the candidate ran its own code, not the linked library's.
-    const fs::path other = HELMET_BENCH_OTHER_LIBRARY;
+    const fs::path other = zor::test::paths::kOtherLibrary;
     Scratch scratch;
     const fs::path json = scratch.path() / "compare.json";
     const ToolRun run = runTool({"--model", kTestModel.string(), "--compare-library", other.string(),
@@ -405,7 +405,6 @@ TEST(BenchTool, ComparesAgainstAnotherLibraryFileRunningThatLibrarysOwnCode) {
     EXPECT_EQ(static_cast<std::string>(file["candidate"]["library_sha256"]), sha256sum(other, scratch));
     EXPECT_NE(static_cast<std::string>(file["candidate"]["library_sha256"]),
               static_cast<std::string>(file["baseline"]["library_sha256"]));
-#endif
 }
 
 TEST(BenchTool, RefusesALibraryFileWithoutTheDetector) {

@@ -25,7 +25,7 @@ using zor::test::runTool;
 const std::set<std::string> kVideoOutputs{"annotated.mp4", "contact-sheet.png", "detections.jsonl"};
 
 fs::path testModel() {
-    return fs::path(HMD_TEST_MODELS_DIR) / "v5_basic";
+    return fs::path(zor::test::paths::kTestModels) / "v5_basic";
 }
 
 std::set<std::string> filesIn(const fs::path& folder) {
@@ -325,11 +325,11 @@ TEST_F(HelmetDetectTool, DefaultModelIsTheShippedOne) {
     ASSERT_TRUE(cv::imwrite(image.string(), picture({320, 240}, 2)));
     const zor::test::ToolRun run =
         runTool({image.string(), "--out", (scratch.path() / "out").string()}, scratch.path());
-    if (fs::exists(fs::path(HMD_SHIPPED_MODEL_DIR) / "model.yml")) {
+    if (fs::exists(fs::path(zor::test::paths::kShippedModel) / "model.yml")) {
         EXPECT_EQ(run.status, 0) << run.err;
     } else {
         EXPECT_EQ(run.status, 2);
-        EXPECT_NE(run.err.find(HMD_SHIPPED_MODEL_DIR), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(zor::test::paths::kShippedModel), std::string::npos) << run.err;
     }
 }
 
@@ -337,14 +337,14 @@ TEST_F(HelmetDetectTool, DefaultModelIsTheShippedOne) {
 
 // The staged test video with the shipped model: what people will look at.
 TEST_F(HelmetDetectTool, StagedVideoRunMatchesTheShippedDetector) {
-    const fs::path video = HMD_STAGED_VIDEO;
+    const fs::path video = zor::test::paths::kStagedVideo;
     const fs::path out = scratch.path() / "out";
     const zor::test::ToolRun run = runTool({video.string(), "--frames=3", "--out", out.string()}, scratch.path());
     ASSERT_EQ(run.status, 0) << run.err;
 
     const std::vector<cv::Mat> frames = readVideo(video, 3);
     ASSERT_EQ(frames.size(), 3u);
-    const auto expected = detectDirectly(frames, 0.6f, HMD_SHIPPED_MODEL_DIR);
+    const auto expected = detectDirectly(frames, 0.6f, zor::test::paths::kShippedModel);
     const std::vector<Json> records = readRecords(out / "detections.jsonl");
     ASSERT_EQ(records.size(), 3u);
     for (std::size_t i = 0; i < records.size(); ++i) {

@@ -29,10 +29,10 @@ namespace fs = std::filesystem;
 using zor::test::Json;
 using zor::test::runTool;
 
-const std::string kModel = std::string(HMD_TEST_MODELS_DIR) + "/v5_basic";
+const std::string kModel = std::string(zor::test::paths::kTestModels) + "/v5_basic";
 // A hostile input is refused at once; only a hang comes near this.
 constexpr std::chrono::seconds kHostileLimit{120};
-const fs::path kRealSample = fs::path(HMD_SOURCE_DIR) / "tests" / "assets" / "hard-hat-sample";
+const fs::path kRealSample = fs::path(zor::test::paths::kSource) / "tests" / "assets" / "hard-hat-sample";
 
 class HelmetEvalTool : public testing::Test {
 protected:
@@ -180,7 +180,7 @@ TEST_F(HelmetEvalTool, GrayscaleScoresWhatGrayImagesScore) {
                   0.0);
         ASSERT_TRUE(cv::imwrite((grayed / "images" / (files[i].stem().string() + ".png")).string(), gray));
     }
-    const std::string model = HMD_SHIPPED_MODEL_DIR;
+    const std::string model = zor::test::paths::kShippedModel;
     const std::vector<std::string> sample{"--images",        kRealSample.string(), "--classes",
                                           "1:helmet,0:head", "--frames",           frames};
     std::vector<std::string> turned = sample;

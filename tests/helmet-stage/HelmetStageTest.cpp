@@ -101,8 +101,8 @@ TEST_F(HelmetStage, AMotionJpegAviIsLinkedAsItIsInPlaceOfAnEarlierStaging) {
 TEST_F(HelmetStage, DefaultsToThePackagesModelAndTestVideoFoundBesideTheProgram) {
     const ToolRun run = runTool({"--into", staged_.string()}, scratch_.path());
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(fs::canonical(staged_ / kModelName), fs::canonical(HMD_SHIPPED_MODEL_DIR));
-    EXPECT_EQ(fs::canonical(staged_ / kVideoName), fs::canonical(HMD_TEST_VIDEO));
+    EXPECT_EQ(fs::canonical(staged_ / kModelName), fs::canonical(paths::kShippedModel));
+    EXPECT_EQ(fs::canonical(staged_ / kVideoName), fs::canonical(paths::kStagedVideo));
 }
 
 TEST_F(HelmetStage, UserErrorsExitTwoWithOneLineAndStageNothing) {

@@ -32,7 +32,8 @@ std::vector<cv::Mat> framesOfManySizes(int count) {
 // model finds helmets in them, which random pixels do not hold.
 std::vector<cv::Mat> photosOfManySizes(int count) {
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(fs::path(HMD_PHOTO_SAMPLE_DIR) / "images")) {
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(paths::kSource) / "tests" / "assets" / "hard-hat-sample" / "images")) {
         files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());

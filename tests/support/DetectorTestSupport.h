@@ -1,6 +1,7 @@
 // Shared by the detector tests: the known-output models and scratch folders.
 #pragma once
 
+#include "BuildPaths.h"
 #include "ScratchFolder.h"
 #include "ZORCustomHMD.h"
 
@@ -15,11 +16,11 @@ namespace fs = std::filesystem;
 
 // v5_basic and v8_basic emit fixed tables; tests/detector/models/README.md lists them.
 inline fs::path testModel(const std::string& name) {
-    return fs::path(HMD_TEST_MODELS_DIR) / name;
+    return fs::path(paths::kTestModels) / name;
 }
 
 inline fs::path shippedModel() {
-    return fs::path(HMD_SHIPPED_MODEL_DIR);
+    return fs::path(paths::kShippedModel);
 }
 
 using zor::test::readFile;

@@ -1,9 +1,10 @@
-// Runs the tool under test (HMD_TOOL_PROGRAM, set by each tool's test target)
+// Runs the tool under test (paths::kToolProgram, set by each tool's test target)
 // with its output held in files, so that standard error is not a terminal,
 // and kills it when it outlives a generous limit, so that a hang fails the
 // test instead of blocking the whole run.
 #pragma once
 
+#include "BuildPaths.h"
 #include "JsonReader.h"
 #include "ScratchFolder.h"
 
@@ -87,14 +88,12 @@ inline ToolRun runProgram(std::vector<std::string> command, const fs::path& scra
     return run;
 }
 
-#ifdef HMD_TOOL_PROGRAM
 // Runs the tool under test with `arguments`.
 inline ToolRun runTool(const std::vector<std::string>& arguments, const fs::path& scratch,
                        std::chrono::seconds limit = kToolTimeLimit) {
-    std::vector<std::string> command{HMD_TOOL_PROGRAM};
+    std::vector<std::string> command{paths::kToolProgram};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return runProgram(std::move(command), scratch, limit);
 }
-#endif
 
 }  // namespace zor::test
