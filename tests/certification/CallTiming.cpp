@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -12,11 +13,7 @@ namespace zor::cert {
 namespace {
 
 double processCpuMs() {
-    timespec now{};
-    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) {
-        return 0.0;
-    }
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
+    return cpuClockMs(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 // Run-queue wait of each thread of this process so far ("schedstat": time on
@@ -37,11 +34,13 @@ std::map<long, double> threadWaitsMs() {
 }
 
 // Run-queue wait of the calling thread so far; 0 where unknown.
-double ownWaitMs() {
+void ownSchedulingMs(double& running, double& waiting) {
     std::ifstream stat("/proc/thread-self/schedstat");
-    double running = 0.0;
-    double waiting = 0.0;
-    return stat >> running >> waiting ? waiting * 1e-6 : 0.0;
+    if (!(stat >> running >> waiting)) {
+        running = waiting = 0.0;
+    }
+    running *= 1e-6;
+    waiting *= 1e-6;
 }
 
 // Busy and total clock ticks of all processors since boot.
@@ -58,6 +57,14 @@ bool processorTicks(double& busy, double& total) {
 }
 
 }  // namespace
+
+double cpuClockMs(clockid_t clock) {
+    timespec now{};
+    if (clock_gettime(clock, &now) != 0) {
+        return std::nan("");
+    }
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
+}
 
 CallTimer::CallTimer()
     : wallStart_(std::chrono::steady_clock::now()), cpuStartMs_(processCpuMs()), waitStartMs_(threadWaitsMs()) {}
@@ -76,12 +83,17 @@ CallTime CallTimer::stop() const {
     return time;
 }
 
-OwnTimer::OwnTimer() : wallStart_(std::chrono::steady_clock::now()), waitStartMs_(ownWaitMs()) {}
+ThreadTimer::ThreadTimer() : wallStart_(std::chrono::steady_clock::now()) {
+    ownSchedulingMs(runningStartMs_, waitingStartMs_);
+}
 
-double OwnTimer::elapsedMs() const {
-    const double wall =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart_).count();
-    return std::max(0.0, wall - (ownWaitMs() - waitStartMs_));
+ThreadTime ThreadTimer::stop() const {
+    ThreadTime time;
+    ownSchedulingMs(time.runningMs, time.waitingMs);
+    time.runningMs -= runningStartMs_;
+    time.waitingMs -= waitingStartMs_;
+    time.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart_).count();
+    return time;
 }
 
 LoadMeter::LoadMeter() : busyTicksStart_(0), totalTicksStart_(0), cpuStartMs_(processCpuMs()) {

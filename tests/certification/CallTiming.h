@@ -4,10 +4,17 @@
 // that neither explains; a busy machine shows up as waiting.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <map>
 
 namespace zor::cert {
+
+// Processor time of a CPU clock in milliseconds: the process's
+// (CLOCK_PROCESS_CPUTIME_ID) or a thread's (pthread_getcpuclockid), read from
+// any thread; NaN once that thread has ended.
+double cpuClockMs(clockid_t clock);
 
 struct CallTime {
     double wallMs = 0.0;
@@ -29,17 +36,28 @@ private:
     std::map<long, double> waitStartMs_;  // per thread id
 };
 
-// Wall time less the calling thread's run-queue wait since construction:
-// what the thread's calls took on a machine of its own, the time it was
-// blocked (on a lock, on other threads) included.
-class OwnTimer {
+// Where the calling thread's time went since construction: on a processor,
+// waiting in the run queue for one, or blocked (asleep: on a lock, on other
+// threads, on a device). Zero running and waiting where the kernel does not
+// say.
+struct ThreadTime {
+    double wallMs = 0.0;
+    double runningMs = 0.0;
+    double waitingMs = 0.0;
+    double blockedMs() const { return std::max(0.0, wallMs - runningMs - waitingMs); }
+    // What the thread's calls took on a machine of its own.
+    double ownMs() const { return std::max(0.0, wallMs - waitingMs); }
+};
+
+class ThreadTimer {
 public:
-    OwnTimer();
-    double elapsedMs() const;
+    ThreadTimer();
+    ThreadTime stop() const;
 
 private:
     std::chrono::steady_clock::time_point wallStart_;
-    double waitStartMs_;
+    double runningStartMs_ = 0.0;
+    double waitingStartMs_ = 0.0;
 };
 
 // How busy the machine was over a stretch of the run, from /proc.

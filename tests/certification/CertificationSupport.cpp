@@ -61,15 +61,6 @@ bool parseFloors(const std::string& text, std::map<std::string, double>& floors)
     return true;
 }
 
-// CPU seconds a thread has used, read from any thread; NaN once it has ended.
-double cpuSeconds(clockid_t clock) {
-    timespec now{};
-    if (clock_gettime(clock, &now) != 0) {
-        return std::nan("");
-    }
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 // A short call and how far thread 0's long call had got, in CPU time, when
 // it started and when it ended.
 struct ShortCall {
@@ -541,10 +532,10 @@ void expectOverlap(Detector& detector, const cv::Mat& longFrame, const cv::Mat& 
                 }
                 start.arrive_and_wait();
                 if (t == 0) {
-                    longCpuBefore = cpuSeconds(longClock);
+                    longCpuBefore = cpuClockMs(longClock);
                     longStart = Clock::now().time_since_epoch().count();
                     detector.run(longFrame, camera);
-                    longCpu = cpuSeconds(longClock) - longCpuBefore;
+                    longCpu = cpuClockMs(longClock) - longCpuBefore;
                     longDone = true;
                     shortThreadsDone.wait();  // its CPU clock stays readable until they stop
                     return;
@@ -555,9 +546,9 @@ void expectOverlap(Detector& detector, const cv::Mat& longFrame, const cv::Mat& 
                 std::this_thread::sleep_until(Clock::time_point(Clock::duration(longStart.load())) + kHeadStart);
                 while (!longDone) {
                     ShortCall call;
-                    call.longCpuAtStart = cpuSeconds(longClock);
+                    call.longCpuAtStart = cpuClockMs(longClock);
                     detector.run(shortFrame, camera);
-                    call.longCpuAtEnd = cpuSeconds(longClock);
+                    call.longCpuAtEnd = cpuClockMs(longClock);
                     calls[static_cast<std::size_t>(t)].push_back(call);
                 }
                 shortThreadsDone.count_down();
