@@ -115,6 +115,17 @@ private:
 
 enum class LineKind { Other, CommentInText, Nothing, Directive, Marker, Key, KeyWithValue, Item };
 
+// `kind` when the value was taken and only spaces or a comment follow it.
+LineKind afterValue(LineReader& reader, bool taken, LineKind kind) {
+    if (!taken) {
+        return LineKind::Other;
+    }
+    if (reader.tookPlainText() && reader.commentFollows()) {
+        return LineKind::CommentInText;
+    }
+    return reader.takeRest() ? kind : LineKind::Other;
+}
+
 // What one line of a manifest is; `indent` is an item's indentation.
 LineKind lineKind(std::string_view line, size_t& indent) {
     if (LineReader directive(line); directive.take("%YAML")) {
@@ -135,24 +146,12 @@ LineKind lineKind(std::string_view line, size_t& indent) {
             return LineKind::Other;
         }
         entry.skipSpaces();
-        if (!entry.takeValue()) {
-            return LineKind::Other;
-        }
-        if (entry.tookPlainText() && entry.commentFollows()) {
-            return LineKind::CommentInText;
-        }
-        return entry.takeRest() ? LineKind::KeyWithValue : LineKind::Other;
+        return afterValue(entry, entry.takeValue(), LineKind::KeyWithValue);
     }
     indent = line.find_first_not_of(" ");
     if (LineReader item(line); (item.skipSpaces(), item.take("- ") || item.take("-\t"))) {
         item.skipSpaces();
-        if (!item.takeScalar()) {
-            return LineKind::Other;
-        }
-        if (item.tookPlainText() && item.commentFollows()) {
-            return LineKind::CommentInText;
-        }
-        return item.takeRest() ? LineKind::Item : LineKind::Other;
+        return afterValue(item, item.takeScalar(), LineKind::Item);
     }
     return LineReader(line).takeRest() ? LineKind::Nothing : LineKind::Other;
 }
