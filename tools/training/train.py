@@ -15,7 +15,7 @@ import torch
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from augment import augment_photo, augment_rendered  # noqa: E402
-from common import (ARCHS, CLASSES, DEFAULT_ARCH, STRIDE, Detector, decode_raw,  # noqa: E402
+from common import (ARCHS, CLASSES, DEFAULT_ARCH, STRIDE, Detector, decode_raw, grow_from,  # noqa: E402
                     init_from_onnx, letterbox, load_detector, match_counts, postprocess)
 from datasets import load_hard_hat, load_rendered, load_site  # noqa: E402
 from export import export  # noqa: E402
@@ -52,7 +52,7 @@ def parse_args(argv=None):
     ap.add_argument("--export-only", action="store_true", help="export the checkpoint, no training")
     ap.add_argument("--arch", default=DEFAULT_ARCH, choices=sorted(ARCHS), help="body layout from common.ARCHS")
     ap.add_argument("--nms-iou", type=float, default=0.45)
-    ap.add_argument("--init-from", default="", help="checkpoint of the same body to start from")
+    ap.add_argument("--init-from", default="", help="checkpoint of the same body, or of one with fewer channels, to start from")
     ap.add_argument("--init-onnx", default="", help="exported model of the same body to start from")
     ap.add_argument("--threads", type=int, default=2, help="torch threads")
     args = ap.parse_args(argv)
@@ -170,7 +170,7 @@ def save_state(path, model, ema, opt, step, epoch, elapsed, rng):
 def initial_model(args, monitors):
     model = Detector(args.arch)
     if args.init_from:
-        model.load_state_dict(torch.load(args.init_from))
+        grow_from(model, torch.load(args.init_from))
         print(f"started from {args.init_from}")
     elif args.init_onnx:
         calibration = torch.stack([b for blobs, _ in monitors.values() for b in blobs[:64]])
