@@ -2,6 +2,7 @@
 checkpoint, the export with its manifest, and the library loading the result.
 Also ties train.py's defaults to the shipped model."""
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -70,6 +71,22 @@ class TrainSmokeTest(unittest.TestCase):
         net = cv2.dnn.readNetFromONNX(os.path.join(MODEL, "helmet.onnx"))
         net.setInput(blob)
         self.assertLess(float(np.abs(ours - net.forward()).max()), 1e-2)
+
+    def test_photos_are_scaled_as_the_exported_inputs_letterbox_scales_them(self):
+        args = train.parse_args(["--real", self.photos, "--out", self.tmp, "--scale-min", "1", "--scale-max", "1"])
+        sources = train.Sources(args)
+        rng = random.Random(0)
+
+        def side(rows):  # the aspect jitter keeps w * h
+            return np.sqrt(rows[:, 3] * rows[:, 4]).sum()
+
+        ratios = []
+        for img, lab in zip(*sources.hard_hat):
+            letterbox_scale = min(args.size[0] / img.shape[1], args.size[1] / img.shape[0])
+            # A crop larger than any scaled photo keeps every box whole.
+            crop_lab = train.augment_photo(img, lab, 640, rng, (1.0, 1.0), sources.net_size)[1]
+            ratios.append(side(crop_lab) / side(lab) / letterbox_scale)
+        self.assertAlmostEqual(float(np.median(ratios)), 1.0, delta=0.02)
 
     def test_a_grown_body_computes_the_narrower_ones_function(self):
         torch.manual_seed(1)

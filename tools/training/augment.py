@@ -6,7 +6,7 @@ import math
 import cv2
 import numpy as np
 
-from common import NET_H, NET_W, PAD_VALUE
+from common import PAD_VALUE
 
 # Shares of the photometric steps. Grey and dark frames stand for night and
 # infrared cameras, the wide hue turn for hard hats in colours our photos
@@ -57,12 +57,13 @@ def augment_rendered(img, lab, crop, rng):
     return place(img, lab, crop, rng)
 
 
-def augment_photo(img, lab, crop, rng, scale_range):
-    """A real photo: scaled as the detector's letterbox would scale it, times a
-    log-uniform jitter (down to small, distant heads) and a mild aspect jitter,
-    then placed."""
+def augment_photo(img, lab, crop, rng, scale_range, net_size):
+    """A real photo: scaled as the letterbox of the exported input `net_size`
+    (w, h) would scale it, times a log-uniform jitter (down to small, distant
+    heads) and a mild aspect jitter, then placed."""
     h, w = img.shape[:2]
-    f = min(NET_W / w, NET_H / h) * math.exp(rng.uniform(math.log(scale_range[0]), math.log(scale_range[1])))
+    jitter = math.exp(rng.uniform(math.log(scale_range[0]), math.log(scale_range[1])))
+    f = min(net_size[0] / w, net_size[1] / h) * jitter
     aspect = math.exp(rng.uniform(-0.15, 0.15))
     return place(*resize_with_labels(img, lab, f * aspect, f / aspect), crop, rng)
 

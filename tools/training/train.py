@@ -82,6 +82,7 @@ class Sources:
         self.shares = [share if part[0] else 0.0 for share, part in zip(args.mix, parts)]
         if sum(self.shares) == 0:
             raise SystemExit("give --real, --site or --data (with a share in --mix)")
+        self.net_size = args.size
         self.scale_ranges = ((args.scale_min, args.scale_max), tuple(float(v) for v in args.site_scale.split(",")))
 
     def sizes(self):
@@ -102,7 +103,7 @@ class Sources:
         i = rng.randrange(len(images))
         if pick == 2:
             return augment_rendered(images[i], labels[i], crop, rng)
-        return augment_photo(images[i], labels[i], crop, rng, self.scale_ranges[pick])
+        return augment_photo(images[i], labels[i], crop, rng, self.scale_ranges[pick], self.net_size)
 
 
 def monitor_set(images, labels, size, count):
