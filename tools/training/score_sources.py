@@ -38,7 +38,7 @@ def hard_hat_held_out(hard_hat_root, work):
     """The held-out fifth of the Hard Hat Workers train split, as links."""
     folder = os.path.join(work, "hard-hat-held-out")
     if not os.path.isdir(folder):
-        root = os.path.join(hard_hat_root, "train")
+        root = os.path.abspath(os.path.join(hard_hat_root, "train"))  # links made here must resolve from there
         for sub in ("images", "labels"):
             os.makedirs(os.path.join(folder, sub))
         for n in image_names(root):
