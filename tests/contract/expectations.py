@@ -229,7 +229,9 @@ CERTIFICATION = {
                                    FALSE_ALARMS, SMALL_HEADS, DROPOUTS, JITTER),
     # The long calls of the overlap tests are on a 7680x4320 frame.
     "ThrowsOnLargeFrame": certification(OVERLAP, LARGE_AT_ONCE),
-    "ConfidenceNotANumber": certification(VIDEO_FLOORS, PHOTO_FLOORS, CONDITIONS, SMALL_HEADS, DROPOUTS, JITTER),
+    # Scores that are all NaN keep the library's order, which on the video
+    # ranks well enough to pass its floors.
+    "ConfidenceNotANumber": certification(PHOTO_FLOORS, CONDITIONS, SMALL_HEADS, DROPOUTS, JITTER),
     # Every low-confidence helmet rises over the operating threshold.
     "ConfidenceAboveOne": certification(FALSE_ALARMS),
     "NegativeBoxWidth": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS, CONDITIONS, SMALL_HEADS, DROPOUTS,
@@ -261,7 +263,7 @@ CERTIFICATION = {
     "FailsOnGrayscaleFrames": certification(CONDITIONS),
     "FailsOnDarkFrames": certification(CONDITIONS),
     "HelmetAlarmOnBareHeads": certification(PHOTO_FLOORS, CONDITIONS, FALSE_ALARMS, SMALL_HEADS),
-    "MissesSmallHeads": certification(CONDITIONS, SMALL_HEADS),
+    "MissesSmallHeads": certification(SMALL_HEADS),
     # Frames of at most 320 px (the halved photos) escape.
     "MissesSmallHeadsInLargerFrames": certification(SMALL_HEADS),
     "FlickersFromFrameToFrame": certification(DROPOUTS),

@@ -28,17 +28,18 @@ def cbr(cin, cout, stride=1, dilation=1, k=3, groups=1):
 # conv, "p" 1x1 conv, "d" depthwise 3x3 then 1x1 (depthwise-separable).
 # The choices behind them are in docs/training.md.
 ARCHS = {
-    # The shipped body: two stride-2 convs as a cheap stem, a 32-channel conv
+    # Model 3.0's body: two stride-2 convs as a cheap stem, a 32-channel conv
     # at 1/4, a stride-2 conv, four 64-channel convs at 1/8 with dilations
     # 2, 1, 2 and 4 (context for large, close heads) and a 1x1 conv.
     "h1": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 64, 2, 1), ("c", 64, 1, 2), ("c", 64, 1, 1),
            ("c", 64, 1, 2), ("c", 64, 1, 4), ("p", 64, 1, 1)],
-    # h1 with 80 channels at 1/8: more capacity for four kinds of images at
-    # about 1.4 times the multiply-adds; grown from h1's weights (grow_from).
+    # The shipped body: h1 with 80 channels at 1/8, more capacity for four
+    # kinds of images at 1.4 times the multiply-adds; model 4.0 grew from
+    # 3.0's weights (grow_from).
     "h1w": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
             ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1)],
 }
-DEFAULT_ARCH = "h1"
+DEFAULT_ARCH = "h1w"
 
 
 def make_layer(kind, cin, cout, stride, dilation):
