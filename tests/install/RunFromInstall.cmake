@@ -83,8 +83,11 @@ foreach(program contract certification)
   string(REGEX MATCHALL "\"result\": \"COMPLETED\"" completed "${json}")
   list(LENGTH completed completed)
   if(NOT completed EQUAL tests OR NOT failures EQUAL 0 OR (program STREQUAL "contract" AND NOT tests EQUAL 16))
+    # The failure texts name the file and line of each failed assertion.
+    string(REGEX MATCHALL "\"failure\": \"([^\"\\]|\\\\.)*\"" failure_texts "${json}")
+    string(REPLACE ";" "\n" failure_texts "${failure_texts}")
     message(FATAL_ERROR "the installed ${program} program: ${tests} tests, ${completed} run to the end, "
-                        "${failures} failed")
+                        "${failures} failed\n${failure_texts}")
   endif()
 endforeach()
 file(READ ${root}/report.html page)
