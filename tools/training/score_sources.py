@@ -18,7 +18,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from datasets import SITE_CLASSES, image_names, load_folder, site_part, write_yolo  # noqa: E402
+from datasets import SITE_CLASSES, image_names, is_hard_hat_held_out, load_folder, site_part, write_yolo  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 HARD_HAT_MAP = "1:helmet,0:head"
@@ -41,14 +41,12 @@ def hard_hat_held_out(hard_hat_root, work):
         root = os.path.abspath(os.path.join(hard_hat_root, "train"))  # links made here must resolve from there
         for sub in ("images", "labels"):
             os.makedirs(os.path.join(folder, sub))
-        for n in image_names(root):
-            digits = n[:len(n) - len(n.lstrip("0123456789"))]
-            if digits and int(digits) % 5 == 0:
-                stem = os.path.splitext(n)[0]
-                os.symlink(os.path.join(root, "images", n), os.path.join(folder, "images", n))
-                label = os.path.join(root, "labels", stem + ".txt")
-                if os.path.exists(label):
-                    os.symlink(label, os.path.join(folder, "labels", stem + ".txt"))
+        for n in filter(is_hard_hat_held_out, image_names(root)):
+            stem = os.path.splitext(n)[0]
+            os.symlink(os.path.join(root, "images", n), os.path.join(folder, "images", n))
+            label = os.path.join(root, "labels", stem + ".txt")
+            if os.path.exists(label):
+                os.symlink(label, os.path.join(folder, "labels", stem + ".txt"))
     return folder
 
 
