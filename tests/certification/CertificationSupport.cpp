@@ -12,20 +12,13 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <latch>
 #include <optional>
 #include <sstream>
 #include <string_view>
-#include <thread>
-#include <tuple>
 #if defined(__GLIBC__)
 #include <malloc.h>
-#include <pthread.h>
-#include <time.h>
 #endif
 
 namespace zor::cert {
@@ -33,8 +26,6 @@ namespace zor::cert {
 namespace fs = std::filesystem;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Decoded frames kept for the tests that need real frames, taken a twelfth
 // of the frames apart.
@@ -60,13 +51,6 @@ bool parseFloors(const std::string& text, std::map<std::string, double>& floors)
     floors = std::move(parsed);
     return true;
 }
-
-// A short call and how far thread 0's long call had got, in CPU time, when
-// it started and when it ended.
-struct ShortCall {
-    double longCpuAtStart = 0.0;
-    double longCpuAtEnd = 0.0;
-};
 
 // ---------------------------------------------------------------------------
 // Robustness options (CertifiedRobustness)
@@ -209,7 +193,6 @@ public:
     std::optional<VideoRun> video_;
     std::optional<VideoRun> samples_;
     std::optional<PhotoRun> photos_;
-    std::map<std::tuple<const uchar*, int, int>, cv::Mat> scaled_;
 };
 
 Environment* environment = nullptr;
@@ -365,14 +348,6 @@ const VideoRun& videoSamples() {
     return *environment->samples_;
 }
 
-const cv::Mat& scaledOnce(const cv::Mat& frame, cv::Size size) {
-    cv::Mat& scaled = environment->scaled_[{frame.data, size.width, size.height}];
-    if (scaled.empty()) {
-        cv::resize(frame, scaled, size);
-    }
-    return scaled;
-}
-
 const PhotoRun& photoRun() {
     if (!environment->photos_) {
         environment->photos_ = makePhotoRun(environment->options_);
@@ -496,83 +471,6 @@ void releaseFreeMemory() {
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
-}
-
-// In each round thread 0 makes one long call while the detector is idle, and
-// the other threads start a moment later and keep calling until it returns. A short call proves overlap when
-// it runs from the first tenth to before the last twentieth of the CPU time
-// the long call used. Read from the long call's CPU clock, that holds on a busy
-// machine: a library that serialises calls finishes no short call before the
-// long call has done its work, however the threads are scheduled.
-void expectOverlap(Detector& detector, const cv::Mat& longFrame, const cv::Mat& shortFrame, int threads) {
-    // Rounds until every other thread has finished a call inside thread 0's:
-    // a busy machine can delay any one of them.
-    constexpr int kMostRounds = 60;
-    constexpr auto kHeadStart = std::chrono::milliseconds(1);
-    std::vector<int> inside(static_cast<std::size_t>(threads), 0);
-    const auto allInside = [&] {
-        return std::all_of(inside.begin() + 1, inside.end(), [](int count) { return count > 0; });
-    };
-    int round = 0;
-    for (; round < kMostRounds && !allInside(); ++round) {
-        std::vector<std::vector<ShortCall>> calls(static_cast<std::size_t>(threads));
-        std::atomic<bool> longDone{false};
-        std::atomic<Clock::rep> longStart{0};
-        clockid_t longClock{};
-        double longCpuBefore = 0.0;
-        double longCpu = 0.0;
-        std::latch start(threads);
-        std::latch shortThreadsDone(threads - 1);
-        std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t) {
-            workers.emplace_back([&, t] {
-                const std::string camera = "cert_overlap_" + std::to_string(t);
-                if (t == 0) {
-                    pthread_getcpuclockid(pthread_self(), &longClock);
-                }
-                start.arrive_and_wait();
-                if (t == 0) {
-                    longCpuBefore = cpuClockMs(longClock);
-                    longStart = Clock::now().time_since_epoch().count();
-                    detector.run(longFrame, camera);
-                    longCpu = cpuClockMs(longClock) - longCpuBefore;
-                    longDone = true;
-                    shortThreadsDone.wait();  // its CPU clock stays readable until they stop
-                    return;
-                }
-                while (longStart == 0) {
-                    std::this_thread::yield();
-                }
-                std::this_thread::sleep_until(Clock::time_point(Clock::duration(longStart.load())) + kHeadStart);
-                while (!longDone) {
-                    ShortCall call;
-                    call.longCpuAtStart = cpuClockMs(longClock);
-                    detector.run(shortFrame, camera);
-                    call.longCpuAtEnd = cpuClockMs(longClock);
-                    calls[static_cast<std::size_t>(t)].push_back(call);
-                }
-                shortThreadsDone.count_down();
-            });
-        }
-        for (std::thread& worker : workers) {
-            worker.join();
-        }
-        for (int t = 1; t < threads; ++t) {
-            for (const ShortCall& call : calls[static_cast<std::size_t>(t)]) {
-                const double from = (call.longCpuAtStart - longCpuBefore) / longCpu;
-                const double to = (call.longCpuAtEnd - longCpuBefore) / longCpu;
-                if (from >= 0.1 && to <= 0.95) {
-                    ++inside[static_cast<std::size_t>(t)];
-                }
-            }
-        }
-    }
-    for (int t = 1; t < threads; ++t) {
-        EXPECT_GT(inside[static_cast<std::size_t>(t)], 0)
-            << threads << " threads, " << shortFrame.cols << "x" << shortFrame.rows << " calls inside a "
-            << longFrame.cols << "x" << longFrame.rows << " call: in " << round << " rounds thread " << t
-            << " never finished a call while a call of thread 0 was running; the calls do not overlap in time";
-    }
 }
 
 }  // namespace zor::cert

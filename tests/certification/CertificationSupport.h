@@ -163,15 +163,6 @@ long residentKilobytes();
 // freed cannot hide memory that a test's calls keep.
 void releaseFreeMemory();
 
-// `frame` scaled to `size`, made once per process and kept: a fresh buffer
-// of a very large frame costs more than the calls it serves.
-const cv::Mat& scaledOnce(const cv::Mat& frame, cv::Size size);
-
-// Fails the test unless calls overlap in time: thread 0 makes a long call on
-// `longFrame` while the detector is idle, the other threads keep calling on
-// `shortFrame` and must finish calls inside it.
-void expectOverlap(Detector& detector, const cv::Mat& longFrame, const cv::Mat& shortFrame, int threads);
-
 // Frames with at least two detections, for the tests that compare results.
 inline constexpr std::size_t kCompareFrames = 3;
 // What the platform alarms at.

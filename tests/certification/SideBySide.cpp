@@ -1,0 +1,115 @@
+#include "SideBySide.h"
+
+#include "CallTiming.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <iterator>
+#include <latch>
+#include <thread>
+
+namespace zor::cert {
+namespace {
+
+constexpr int kMostRounds = 7;
+// One call at a time, the last thread takes about `threads` times as long as
+// alone and is blocked longer by about `threads - 1` times its time alone.
+constexpr double kMostSlowdown = 1.4;
+constexpr double kMostExtraBlocked = 0.3;
+
+struct Round {
+    ThreadTime alone;
+    std::vector<ThreadTime> together;
+
+    // The thread that finished last against the calls alone.
+    double slowdown() const {
+        double last = 0.0;
+        for (const ThreadTime& thread : together) {
+            last = std::max(last, thread.ownMs());
+        }
+        return last / alone.ownMs();
+    }
+    // The most time a thread spent blocked side by side beyond what it spends
+    // blocked alone, against the calls' own time alone.
+    double extraBlocked() const {
+        double blocked = 0.0;
+        for (const ThreadTime& thread : together) {
+            blocked = std::max(blocked, thread.blockedMs());
+        }
+        return (blocked - alone.blockedMs()) / alone.ownMs();
+    }
+    // Both are needed: side by side a thread can take longer (it shares a
+    // core, or the machine's host takes time) or block a little longer (on
+    // the library's worker threads), but not both by that much.
+    bool oneAtATime() const { return slowdown() > kMostSlowdown && extraBlocked() > kMostExtraBlocked; }
+};
+
+ThreadTime timeCalls(Detector& detector, const cv::Mat& frame, const std::string& camera, int calls) {
+    const ThreadTimer timer;
+    for (int call = 0; call < calls; ++call) {
+        detector.run(frame, camera);
+    }
+    return timer.stop();
+}
+
+Round timeRound(Detector& detector, const std::vector<cv::Mat>& frames, int callsEach) {
+    Round round;
+    round.alone = timeCalls(detector, frames[0], "cert_side_by_side", callsEach);
+    round.together.resize(frames.size());
+    std::latch start(static_cast<std::ptrdiff_t>(frames.size()));
+    std::vector<std::thread> workers;
+    for (std::size_t t = 0; t < frames.size(); ++t) {
+        workers.emplace_back([&, t] {
+            start.arrive_and_wait();
+            round.together[t] = timeCalls(detector, frames[t], "cert_side_by_side_" + std::to_string(t + 1), callsEach);
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    return round;
+}
+
+}  // namespace
+
+void expectSideBySide(Detector& detector, const std::vector<cv::Mat>& frames, int callsEach,
+                      const std::string& propertyPrefix) {
+    const std::string what = std::to_string(frames.size()) + " threads making " + std::to_string(callsEach) +
+                             " calls each on " + std::to_string(frames[0].cols) + "x" +
+                             std::to_string(frames[0].rows) + " frames";
+    std::vector<Round> rounds;
+    const auto agreeing = [&rounds](bool oneAtATime) {
+        return std::count_if(rounds.begin(), rounds.end(),
+                             [oneAtATime](const Round& r) { return r.oneAtATime() == oneAtATime; });
+    };
+    while (std::max(agreeing(true), agreeing(false)) <= kMostRounds / 2) {
+        rounds.push_back(timeRound(detector, frames, callsEach));
+        ASSERT_FALSE(::testing::Test::HasFailure()) << what << ": a call failed";
+        ASSERT_GT(rounds.back().alone.ownMs(), 0.0) << what << ": the calls took no time";
+    }
+    // The median round of the majority's verdict.
+    const bool oneAtATime = agreeing(true) > agreeing(false);
+    std::vector<Round> majority;
+    std::copy_if(rounds.begin(), rounds.end(), std::back_inserter(majority),
+                 [oneAtATime](const Round& r) { return r.oneAtATime() == oneAtATime; });
+    std::sort(majority.begin(), majority.end(),
+              [](const Round& a, const Round& b) { return a.slowdown() < b.slowdown(); });
+    const Round& median = majority[majority.size() / 2];
+
+    ::testing::Test::RecordProperty(propertyPrefix + "alone_ms", std::to_string(median.alone.ownMs() / callsEach));
+    ::testing::Test::RecordProperty(propertyPrefix + "side_by_side_slowdown", std::to_string(median.slowdown()));
+    ::testing::Test::RecordProperty(propertyPrefix + "side_by_side_extra_blocked",
+                                    std::to_string(median.extraBlocked()));
+    std::cout << "[certification] " << what << ", " << agreeing(oneAtATime) << " of " << rounds.size()
+              << " rounds agreeing: " << median.alone.ownMs() << " ms alone; side by side the last thread took "
+              << median.slowdown() << " times as long and was blocked longer by " << median.extraBlocked()
+              << " of the time alone (one call at a time: over " << kMostSlowdown << " and " << kMostExtraBlocked
+              << ")" << std::endl;
+    EXPECT_FALSE(oneAtATime) << what << ": the last took " << median.slowdown()
+                             << " times as long as alone and was blocked longer by " << median.extraBlocked()
+                             << " of the time alone: the library runs one call at a time";
+}
+
+}  // namespace zor::cert
