@@ -21,6 +21,7 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "training"))
 import train  # noqa: E402
+from augment import paste_distractors  # noqa: E402
 from common import ARCHS, DEFAULT_ARCH, Detector, Exported, grow_from, init_from_onnx, letterbox  # noqa: E402
 from datasets import is_hard_hat_held_out  # noqa: E402
 
@@ -87,6 +88,18 @@ class TrainSmokeTest(unittest.TestCase):
             crop_lab = train.augment_photo(img, lab, 640, rng, (1.0, 1.0), sources.net_size)[1]
             ratios.append(side(crop_lab) / side(lab) / letterbox_scale)
         self.assertAlmostEqual(float(np.median(ratios)), 1.0, delta=0.02)
+
+    def test_distractors_are_drawn_inside_the_photo_and_clear_of_every_head(self):
+        rng = random.Random(0)
+        lab = np.array([[0, 60, 60, 20, 20], [1, 110, 70, 16, 18]], np.float32)
+        for _ in range(50):
+            img = np.zeros((160, 160, 3), np.uint8)
+            paste_distractors(img, lab, rng, (20, 30, 150, 120), count=3)
+            drawn = img.any(axis=2)
+            self.assertTrue(drawn.any())
+            self.assertFalse(drawn[:30].any() or drawn[121:].any() or drawn[:, :20].any() or drawn[:, 151:].any())
+            for _, x, y, w, h in lab:
+                self.assertFalse(drawn[int(y - h / 2):int(y + h / 2) + 1, int(x - w / 2):int(x + w / 2) + 1].any())
 
     def test_a_grown_body_computes_the_narrower_ones_function(self):
         torch.manual_seed(1)

@@ -11,11 +11,16 @@ from common import PAD_VALUE
 # Shares of the photometric steps. Grey and dark frames stand for night and
 # infrared cameras, the wide hue turn for hard hats in colours our photos
 # rarely show (white and blue ones among them).
-GREY_SHARE = 0.2
+GREY_SHARE = 0.3
 DARK_SHARE = 0.1
 HUE_TURN_SHARE = 0.2
 MOTION_BLUR_SHARE = 0.1
 FOCUS_BLUR_SHARE = 0.15
+# Helmet-coloured blobs pasted away from every head. Most false helmets on
+# held-out photos without hard hats are red or yellow things with no head
+# under them: bottle caps, flowers, logos, signs.
+DISTRACTOR_SHARE = 0.3
+DISTRACTOR_COLOURS = [(30, 30, 200), (20, 110, 240), (30, 210, 240), (235, 235, 235), (190, 90, 20), (40, 160, 40)]
 
 
 def clip_labels(lab, w, h, min_visible=0.5):
@@ -91,10 +96,45 @@ def place(img, lab, crop, rng):
             out[crop - band:] = PAD_VALUE
             lab = shift_clip(lab, crop, bottom=crop - band)
     lab = clip_labels(lab, crop, crop)
+    if rng.random() < DISTRACTOR_SHARE:
+        paste_distractors(out, lab, rng, (tx0, ty0, tx0 + cw, ty0 + ch))
     if rng.random() < 0.5:
         out = out[:, ::-1]
         lab[:, 1] = crop - lab[:, 1]
     return camera(np.ascontiguousarray(out), rng), lab
+
+
+def paste_distractors(img, lab, rng, region, count=None):
+    """Draws one to three shaded ellipses or plates in hard-hat colours inside
+    `region` (x0, y0, x1, y1: the photo, not its padding), each clear of every
+    labelled box grown by half its size, in place."""
+    crop = img.shape[0]
+    keep_out = [(x - w, y - h, x + w, y + h) for _, x, y, w, h in lab]
+    for _ in range(rng.randint(1, 3) if count is None else count):
+        for _attempt in range(10):
+            w = rng.uniform(6, 40)
+            h = w * rng.uniform(0.5, 1.2)
+            r = max(w, h) / 2  # half the extent, turned or not
+            x, y = rng.uniform(region[0] + r, region[2] - r), rng.uniform(region[1] + r, region[3] - r)
+            if (region[0] + r <= x <= region[2] - r and region[1] + r <= y <= region[3] - r and
+                    all(x + r < x0 or x - r > x1 or y + r < y0 or y - r > y1 for x0, y0, x1, y1 in keep_out)):
+                break
+        else:
+            continue
+        colour = np.array(rng.choice(DISTRACTOR_COLOURS), np.float32) * rng.uniform(0.6, 1.1)
+        mask = np.zeros(img.shape[:2], np.uint8)
+        centre, axes = (int(x), int(y)), (max(2, int(w / 2)), max(2, int(h / 2)))
+        if rng.random() < 0.7:
+            cv2.ellipse(mask, centre, axes, rng.uniform(-30, 30), 0, 360, 255, -1)
+        else:
+            cv2.rectangle(mask, (centre[0] - axes[0], centre[1] - axes[1]), (centre[0] + axes[0], centre[1] + axes[1]),
+                          255, -1)
+        # Lit from above, as a shell or a cap is.
+        rows = np.arange(crop, dtype=np.float32)[:, None]
+        shade = np.clip(1.25 - 0.5 * (rows - (y - h / 2)) / max(h, 1.0), 0.7, 1.25)
+        inside = mask > 0
+        img[inside] = np.clip(colour[None, :] * np.broadcast_to(shade, mask.shape)[inside][:, None], 0, 255)
+        keep_out.append((x - r, y - r, x + r, y + r))
 
 
 def camera(img, rng):
