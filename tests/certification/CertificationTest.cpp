@@ -154,6 +154,25 @@ TEST(CertifiedDetections, ClassIdIndexesTheLabelMap) {
     EXPECT_GT(checked, 0) << "no detection to check";
 }
 
+// The platform compares confidences with its thresholds and sorts by them: a
+// NaN fails every comparison, and one over 1 passes every threshold.
+TEST(CertifiedDetections, ConfidenceIsANumberFromZeroToOne) {
+    SKIP_WITHOUT_MODEL();
+    const std::vector<FrameResult> all = recordedResults();
+    if (all.empty()) {
+        GTEST_SKIP() << nothingRecorded();
+    }
+    int checked = 0;
+    for (const FrameResult& result : all) {
+        for (const CustomObject& object : result.objects) {
+            ++checked;
+            ASSERT_TRUE(object.confidence >= 0.0f && object.confidence <= 1.0f)
+                << describe(object) << ": the confidence is not a number from 0 to 1";
+        }
+    }
+    EXPECT_GT(checked, 0) << "no detection to check";
+}
+
 TEST(CertifiedDetections, LabelMapNamesAreNonEmptyAndUnique) {
     SKIP_WITHOUT_MODEL();
     Detector detector;

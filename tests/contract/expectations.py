@@ -183,6 +183,7 @@ ROBUSTNESS = "CertifiedRobustness."
 STABILITY = "CertifiedStability."
 BOXES_INSIDE = DETECTIONS + "EveryBoxLiesInsideTheFrame"
 CLASS_ID = DETECTIONS + "ClassIdIndexesTheLabelMap"
+CONFIDENCE = DETECTIONS + "ConfidenceIsANumberFromZeroToOne"
 LABEL_NAMES = DETECTIONS + "LabelMapNamesAreNonEmptyAndUnique"
 CLASS_NAME = DETECTIONS + "ClassNameMatchesTheLabelMap"
 TWICE = CONSISTENCY + "SameFrameGivesTheSameDetectionsTwiceInARow"
@@ -205,8 +206,8 @@ FALSE_ALARMS = ROBUSTNESS + "ImagesWithoutHardHatsRaiseFewHelmetAlarms"
 SMALL_HEADS = ROBUSTNESS + "SmallHeadsOfThePhotosMeetTheAp50Floors"
 DROPOUTS = STABILITY + "FewTrackedObjectsDropOutAndReturnWithinAFewFrames"
 JITTER = STABILITY + "BoxesHoldStillOnTheObjectFromFrameToFrame"
-CERTIFICATION_TESTS = [BOXES_INSIDE, CLASS_ID, LABEL_NAMES, CLASS_NAME, TWICE, CAMERA_ID, OVERLAP, LARGE_AT_ONCE,
-                       SERIAL_RESULTS,
+CERTIFICATION_TESTS = [BOXES_INSIDE, CLASS_ID, CONFIDENCE, LABEL_NAMES, CLASS_NAME, TWICE, CAMERA_ID, OVERLAP,
+                       LARGE_AT_ONCE, SERIAL_RESULTS,
                        VIDEO_FLOORS, PHOTO_FLOORS, AGAIN_AFTER_DESTROY, REPLACES, FAILED_INITIALIZE, OPTIMIZE,
                        CONFIGURE, MEMORY, LATENCY, CONDITIONS, FALSE_ALARMS, SMALL_HEADS, CALL_MEMORY,
                        DROPOUTS, JITTER]
@@ -231,9 +232,9 @@ CERTIFICATION = {
     "ThrowsOnLargeFrame": certification(LARGE_AT_ONCE),
     # Scores that are all NaN keep the library's order, which on the video
     # ranks well enough to pass its floors.
-    "ConfidenceNotANumber": certification(PHOTO_FLOORS, CONDITIONS, SMALL_HEADS, DROPOUTS, JITTER),
+    "ConfidenceNotANumber": certification(CONFIDENCE, PHOTO_FLOORS, CONDITIONS, SMALL_HEADS, DROPOUTS, JITTER),
     # Every low-confidence helmet rises over the operating threshold.
-    "ConfidenceAboveOne": certification(FALSE_ALARMS),
+    "ConfidenceAboveOne": certification(CONFIDENCE, FALSE_ALARMS),
     "NegativeBoxWidth": certification(BOXES_INSIDE, VIDEO_FLOORS, PHOTO_FLOORS, CONDITIONS, SMALL_HEADS, DROPOUTS,
                                       JITTER),
     "NegativeClassId": certification(CLASS_ID, DROPOUTS, JITTER),
