@@ -21,7 +21,7 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "training"))
 import train  # noqa: E402
-from augment import paste_distractors  # noqa: E402
+from augment import paste_distractors, paste_negatives  # noqa: E402
 from common import ARCHS, DEFAULT_ARCH, Detector, Exported, grow_from, init_from_onnx, letterbox  # noqa: E402
 from datasets import is_hard_hat_held_out  # noqa: E402
 
@@ -89,17 +89,22 @@ class TrainSmokeTest(unittest.TestCase):
             ratios.append(side(crop_lab) / side(lab) / letterbox_scale)
         self.assertAlmostEqual(float(np.median(ratios)), 1.0, delta=0.02)
 
-    def test_distractors_are_drawn_inside_the_photo_and_clear_of_every_head(self):
+    def test_distractors_and_negatives_are_drawn_inside_the_photo_and_clear_of_every_head(self):
         rng = random.Random(0)
         lab = np.array([[0, 60, 60, 20, 20], [1, 110, 70, 16, 18]], np.float32)
-        for _ in range(50):
+        bank = [(np.full((30, 24, 3), 200, np.uint8), (6.0, 8.0, 12.0, 14.0))]
+        pasters = [lambda img: paste_distractors(img, lab, rng, (20, 30, 150, 120), count=3),
+                   lambda img: paste_negatives(img, lab, rng, (20, 30, 150, 120), bank, count=2)]
+        pasted = [0, 0]
+        for k in range(100):
             img = np.zeros((160, 160, 3), np.uint8)
-            paste_distractors(img, lab, rng, (20, 30, 150, 120), count=3)
+            pasters[k % 2](img)
             drawn = img.any(axis=2)
-            self.assertTrue(drawn.any())
+            pasted[k % 2] += drawn.any()
             self.assertFalse(drawn[:30].any() or drawn[121:].any() or drawn[:, :20].any() or drawn[:, 151:].any())
             for _, x, y, w, h in lab:
                 self.assertFalse(drawn[int(y - h / 2):int(y + h / 2) + 1, int(x - w / 2):int(x + w / 2) + 1].any())
+        self.assertGreater(min(pasted), 10)  # one too large for the room left is skipped
 
     def test_a_grown_body_computes_the_narrower_ones_function(self):
         torch.manual_seed(1)

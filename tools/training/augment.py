@@ -21,6 +21,9 @@ FOCUS_BLUR_SHARE = 0.15
 # under them: bottle caps, flowers, logos, signs. Off in the shipped model: a
 # trial run with 0.3 (and grey at 0.3) raised them (docs/training.md).
 DISTRACTOR_SHARE = 0.0
+# Hard negatives cut from real training photos (mine_negatives.py): the
+# things a model took for hard hats, pasted clear of every head.
+NEGATIVE_SHARE = 0.3
 DISTRACTOR_COLOURS = [(30, 30, 200), (20, 110, 240), (30, 210, 240), (235, 235, 235), (190, 90, 20), (40, 160, 40)]
 
 
@@ -54,16 +57,16 @@ def resize_with_labels(img, lab, fx, fy):
     return img, lab
 
 
-def augment_rendered(img, lab, crop, rng):
+def augment_rendered(img, lab, crop, rng, negatives=()):
     """A rendered square image, drawn at the detector's scale already: mild
     scale jitter, then the shared placement and colour steps."""
     if rng.random() < 0.5:
         f = math.exp(rng.uniform(math.log(0.8), math.log(1.25)))
         img, lab = resize_with_labels(img, lab, f, f)
-    return place(img, lab, crop, rng)
+    return place(img, lab, crop, rng, negatives)
 
 
-def augment_photo(img, lab, crop, rng, scale_range, net_size):
+def augment_photo(img, lab, crop, rng, scale_range, net_size, negatives=()):
     """A real photo: scaled as the letterbox of the exported input `net_size`
     (w, h) would scale it, times a log-uniform jitter (down to small, distant
     heads) and a mild aspect jitter, then placed."""
@@ -71,12 +74,12 @@ def augment_photo(img, lab, crop, rng, scale_range, net_size):
     jitter = math.exp(rng.uniform(math.log(scale_range[0]), math.log(scale_range[1])))
     f = min(net_size[0] / w, net_size[1] / h) * jitter
     aspect = math.exp(rng.uniform(-0.15, 0.15))
-    return place(*resize_with_labels(img, lab, f * aspect, f / aspect), crop, rng)
+    return place(*resize_with_labels(img, lab, f * aspect, f / aspect), crop, rng, negatives)
 
 
-def place(img, lab, crop, rng):
+def place(img, lab, crop, rng, negatives=()):
     """Random crop window (or padding around a small image), the letterbox's
-    grey band, flip, colour and blur."""
+    grey band, hard negatives, flip, colour and blur."""
     h, w = img.shape[:2]
     out = np.full((crop, crop, 3), PAD_VALUE if rng.random() < 0.5 else rng.randint(0, 255), np.uint8)
     dx = rng.randint(min(0, crop - w), max(0, crop - w))
@@ -99,6 +102,8 @@ def place(img, lab, crop, rng):
     lab = clip_labels(lab, crop, crop)
     if DISTRACTOR_SHARE and rng.random() < DISTRACTOR_SHARE:  # no draw when off: the shipped run's stream
         paste_distractors(out, lab, rng, (tx0, ty0, tx0 + cw, ty0 + ch))
+    if negatives and rng.random() < NEGATIVE_SHARE:  # no draw without a bank: earlier runs' stream
+        paste_negatives(out, lab, rng, (tx0, ty0, tx0 + cw, ty0 + ch), negatives)
     if rng.random() < 0.5:
         out = out[:, ::-1]
         lab[:, 1] = crop - lab[:, 1]
@@ -136,6 +141,34 @@ def paste_distractors(img, lab, rng, region, count=None):
         inside = mask > 0
         img[inside] = np.clip(colour[None, :] * np.broadcast_to(shade, mask.shape)[inside][:, None], 0, 255)
         keep_out.append((x - r, y - r, x + r, y + r))
+
+
+def paste_negatives(img, lab, rng, region, negatives, count=None):
+    """Pastes one or two patches of `negatives` ((patch, (x, y, w, h) of the
+    thing inside it)) into `region`, clear of every labelled box grown by half
+    its size, in place. The thing is drawn 8 to 56 px tall, as heads are; the
+    patch's rim fades into the crop so that no straight edge gives it away."""
+    keep_out = [(x - w, y - h, x + w, y + h) for _, x, y, w, h in lab]
+    for _ in range(rng.randint(1, 2) if count is None else count):
+        patch, (_, _, _, core_h) = negatives[rng.randrange(len(negatives))]
+        f = math.exp(rng.uniform(math.log(8), math.log(56))) / max(core_h, 1.0)
+        ph, pw = max(4, int(round(patch.shape[0] * f))), max(4, int(round(patch.shape[1] * f)))
+        if pw >= region[2] - region[0] or ph >= region[3] - region[1]:
+            continue
+        for _attempt in range(10):
+            x0, y0 = rng.randint(region[0], region[2] - pw), rng.randint(region[1], region[3] - ph)
+            if all(x0 + pw < kx0 or x0 > kx1 or y0 + ph < ky0 or y0 > ky1 for kx0, ky0, kx1, ky1 in keep_out):
+                break
+        else:
+            continue
+        resized = cv2.resize(patch, (pw, ph), interpolation=cv2.INTER_AREA if f < 1 else cv2.INTER_LINEAR)
+        rim = max(1.0, 0.2 * min(pw, ph))
+        ys, xs = np.arange(ph, dtype=np.float32), np.arange(pw, dtype=np.float32)
+        edge = np.minimum(np.minimum(ys, ph - 1 - ys)[:, None], np.minimum(xs, pw - 1 - xs)[None, :])
+        alpha = np.clip((edge + 1) / rim, 0, 1)[..., None]
+        under = img[y0:y0 + ph, x0:x0 + pw].astype(np.float32)
+        img[y0:y0 + ph, x0:x0 + pw] = (alpha * resized + (1 - alpha) * under).astype(np.uint8)
+        keep_out.append((x0, y0, x0 + pw, y0 + ph))
 
 
 def camera(img, rng):

@@ -114,6 +114,20 @@ def load_rendered(root):
     return load_folder(root, image_names(root), RENDERED_CLASSES)
 
 
+def load_negatives(root):
+    """The hard-negative patches mine_negatives.py wrote: (patch, (x, y, w, h)
+    of the thing inside it) each."""
+    bank = []
+    with open(os.path.join(root, "index.txt")) as f:
+        for line in f:
+            p = line.split()
+            patch = cv2.imread(os.path.join(root, p[0]), cv2.IMREAD_COLOR)
+            if patch is None:
+                raise SystemExit(f"cannot read {p[0]} in {root}")
+            bank.append((patch, tuple(float(v) for v in p[1:5])))
+    return bank
+
+
 def write_yolo(source_root, folder, names, images, labels):
     """Copies the images and writes their labels (our classes, normalised) as a
     YOLO folder, the form helmet-eval reads."""

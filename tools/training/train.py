@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from augment import augment_photo, augment_rendered  # noqa: E402
 from common import (ARCHS, CLASSES, DEFAULT_ARCH, STRIDE, Detector, decode_raw, grow_from,  # noqa: E402
                     init_from_onnx, letterbox, load_detector, match_counts, postprocess)
-from datasets import load_hard_hat, load_rendered, load_site  # noqa: E402
+from datasets import load_hard_hat, load_negatives, load_rendered, load_site  # noqa: E402
 from export import export  # noqa: E402
 from loss import build_targets, compute_loss  # noqa: E402
 
@@ -29,6 +29,7 @@ def parse_args(argv=None):
                     help="fit: leave out the held-out fifth; all: train on all of it")
     ap.add_argument("--site", default="", help="Construction Site Safety train folder (YOLO, shell boxes)")
     ap.add_argument("--data", default="", help="helmet-render dataset folder")
+    ap.add_argument("--negatives", default="", help="hard-negative patches (mine_negatives.py) to paste into crops")
     ap.add_argument("--mix", default="0.4,0.35,0.25",
                     help="shares of Hard Hat Workers, Construction Site Safety and rendered images per batch")
     ap.add_argument("--scale-min", type=float, default=0.3, help="real photos: smallest scale jitter")
@@ -78,6 +79,7 @@ class Sources:
         self.hard_hat = load_hard_hat(args.real, args.real_part) if args.real else empty
         self.site = load_site(args.site, "fit") if args.site else empty
         self.rendered = load_rendered(args.data) if args.data else empty
+        self.negatives = load_negatives(args.negatives) if args.negatives else []
         parts = [self.hard_hat, self.site, self.rendered]
         self.shares = [share if part[0] else 0.0 for share, part in zip(args.mix, parts)]
         if sum(self.shares) == 0:
@@ -102,8 +104,8 @@ class Sources:
         images, labels = (self.hard_hat, self.site, self.rendered)[pick]
         i = rng.randrange(len(images))
         if pick == 2:
-            return augment_rendered(images[i], labels[i], crop, rng)
-        return augment_photo(images[i], labels[i], crop, rng, self.scale_ranges[pick], self.net_size)
+            return augment_rendered(images[i], labels[i], crop, rng, self.negatives)
+        return augment_photo(images[i], labels[i], crop, rng, self.scale_ranges[pick], self.net_size, self.negatives)
 
 
 def monitor_set(images, labels, size, count):
