@@ -16,23 +16,6 @@ double processCpuMs() {
     return cpuClockMs(CLOCK_PROCESS_CPUTIME_ID);
 }
 
-// Run-queue wait of each thread of this process so far ("schedstat": time on
-// the processor, time waiting for one, time slices; in nanoseconds). Empty
-// where the kernel does not report it, which leaves the wall time unexplained.
-std::map<long, double> threadWaitsMs() {
-    std::map<long, double> waits;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
-        std::ifstream stat(task.path() / "schedstat");
-        double running = 0.0;
-        double waiting = 0.0;
-        if (stat >> running >> waiting) {
-            waits[std::stol(task.path().filename().string())] = waiting * 1e-6;
-        }
-    }
-    return waits;
-}
-
 // Run-queue wait of the calling thread so far; 0 where unknown.
 void ownSchedulingMs(double& running, double& waiting) {
     std::ifstream stat("/proc/thread-self/schedstat");
@@ -57,6 +40,31 @@ bool processorTicks(double& busy, double& total) {
 }
 
 }  // namespace
+
+// schedstat: time on the processor, time waiting for one, time slices; in
+// nanoseconds.
+std::map<long, double> threadWaitsMs() {
+    std::map<long, double> waits;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream stat(task.path() / "schedstat");
+        double running = 0.0;
+        double waiting = 0.0;
+        if (stat >> running >> waiting) {
+            waits[std::stol(task.path().filename().string())] = waiting * 1e-6;
+        }
+    }
+    return waits;
+}
+
+double waitedSinceMs(const std::map<long, double>& before, const std::map<long, double>& after) {
+    double waited = 0.0;
+    for (const auto& [thread, total] : after) {
+        const auto start = before.find(thread);
+        waited += total - (start == before.end() ? 0.0 : start->second);
+    }
+    return waited;
+}
 
 double cpuClockMs(clockid_t clock) {
     timespec now{};

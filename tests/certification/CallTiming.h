@@ -16,6 +16,14 @@ namespace zor::cert {
 // any thread; NaN once that thread has ended.
 double cpuClockMs(clockid_t clock);
 
+// Run-queue wait of every thread of this process so far, in milliseconds per
+// thread id; empty where the kernel does not say.
+std::map<long, double> threadWaitsMs();
+
+// What the threads of `after` waited since `before`: a thread new in `after`
+// counts from zero, one that has ended is not counted.
+double waitedSinceMs(const std::map<long, double>& before, const std::map<long, double>& after);
+
 struct CallTime {
     double wallMs = 0.0;
     double cpuMs = 0.0;   // the whole process, every thread the call used
