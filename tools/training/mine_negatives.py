@@ -4,8 +4,9 @@ where a model finds a "helmet" with no head there (bottle caps, flowers,
 signs, logos), cut out with some of their surroundings.
 
 Only the `fit` parts are read, never the held-out or test ones. Writes one PNG
-per negative and `index.txt` with its core box inside the patch (x y w h) and
-the score, then `sheet.jpg` to check by eye that no unlabelled heads slipped in."""
+per negative and `index.txt` with its core box inside the patch (x y w h), the
+score and the photo and box it came from, then `sheet.jpg` to check by eye that
+no unlabelled heads slipped in."""
 import argparse
 import os
 import sys
