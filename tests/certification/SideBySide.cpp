@@ -14,6 +14,10 @@ namespace zor::cert {
 namespace {
 
 constexpr int kMostRounds = 7;
+// A verdict of one call at a time is measured again on a fresh set of rounds
+// and stands only if that set agrees: a stretch of other programs' load can
+// look like a lock, a lock looks like one every time.
+constexpr int kMostSets = 2;
 // One call at a time, the last thread takes about `threads` times as long as
 // alone and is blocked longer by about `threads - 1` times its time alone.
 constexpr double kMostSlowdown = 1.4;
@@ -101,14 +105,21 @@ void expectSideBySide(Detector& detector, const std::vector<cv::Mat>& frames, in
         return std::count_if(rounds.begin(), rounds.end(),
                              [oneAtATime](const Round& r) { return r.oneAtATime() == oneAtATime; });
     };
-    while (std::max(agreeing(true), agreeing(false)) <= kMostRounds / 2) {
-        rounds.push_back(timeRound(detector, frames, callsEach));
-        const std::vector<char>& failed = rounds.back().failed;
-        ASSERT_TRUE(std::none_of(failed.begin(), failed.end(), [](char f) { return f != 0; })) << what << ": a call threw";
-        ASSERT_GT(rounds.back().alone.ownMs(), 0.0) << what << ": the calls took no time";
-    }
-    // The median round of the majority's verdict.
-    const bool oneAtATime = agreeing(true) > agreeing(false);
+    bool oneAtATime = false;
+    int sets = 0;
+    do {
+        rounds.clear();
+        ++sets;
+        while (std::max(agreeing(true), agreeing(false)) <= kMostRounds / 2) {
+            rounds.push_back(timeRound(detector, frames, callsEach));
+            const std::vector<char>& failed = rounds.back().failed;
+            ASSERT_TRUE(std::none_of(failed.begin(), failed.end(), [](char f) { return f != 0; }))
+                << what << ": a call threw";
+            ASSERT_GT(rounds.back().alone.ownMs(), 0.0) << what << ": the calls took no time";
+        }
+        oneAtATime = agreeing(true) > agreeing(false);
+    } while (oneAtATime && sets < kMostSets);
+    // The median round of the last set's verdict.
     std::vector<Round> majority;
     std::copy_if(rounds.begin(), rounds.end(), std::back_inserter(majority),
                  [oneAtATime](const Round& r) { return r.oneAtATime() == oneAtATime; });
@@ -121,7 +132,7 @@ void expectSideBySide(Detector& detector, const std::vector<cv::Mat>& frames, in
     ::testing::Test::RecordProperty(propertyPrefix + "side_by_side_extra_blocked",
                                     std::to_string(median.extraBlocked()));
     std::cout << "[certification] " << what << ", " << agreeing(oneAtATime) << " of " << rounds.size()
-              << " rounds agreeing: " << median.alone.ownMs() << " ms alone; side by side the last thread took "
+              << " rounds agreeing" << (sets > 1 ? " in the second set" : "") << ": " << median.alone.ownMs() << " ms alone; side by side the last thread took "
               << median.slowdown() << " times as long and was blocked longer by " << median.extraBlocked()
               << " of the time alone (one call at a time: over " << kMostSlowdown << " and " << kMostExtraBlocked
               << ")" << std::endl;
