@@ -96,18 +96,25 @@ def load_folder(root, names, class_map, head_tops=False):
     return images, labels
 
 
-def load_hard_hat(root, part):
+def hard_hat_names(root, part):
     """part: `fit`, `held-out` or `all` of the Hard Hat Workers train split."""
     names = image_names(root)
     if part != "all":
         names = [n for n in names if is_hard_hat_held_out(n) == (part == "held-out")]
-    return load_folder(root, names, HARD_HAT_CLASSES)
+    return names
+
+
+def site_names(root, part):
+    """part: `fit`, `held-out`, `test` or `all` of Construction Site Safety."""
+    return [n for n in image_names(root) if part == "all" or site_part(n) == part]
+
+
+def load_hard_hat(root, part):
+    return load_folder(root, hard_hat_names(root, part), HARD_HAT_CLASSES)
 
 
 def load_site(root, part):
-    """part: `fit`, `held-out`, `test` or `all` of Construction Site Safety."""
-    names = [n for n in image_names(root) if part == "all" or site_part(n) == part]
-    return load_folder(root, names, SITE_CLASSES, head_tops=True)
+    return load_folder(root, site_names(root, part), SITE_CLASSES, head_tops=True)
 
 
 def load_rendered(root):

@@ -17,7 +17,8 @@ import torch
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from common import DEFAULT_ARCH, Exported, letterbox, load_detector, postprocess  # noqa: E402
-from datasets import image_names, is_hard_hat_held_out, load_hard_hat, load_site, read_rows, site_part  # noqa: E402
+from datasets import hard_hat_names, load_hard_hat, load_site, read_rows, site_names  # noqa: E402
+from train import parse_size  # noqa: E402
 
 SITE_PERSON = 5      # Construction Site Safety's "Person" class
 MARGIN = 0.5         # context kept on each side, in box sides
@@ -97,16 +98,16 @@ def contact_sheet(found, path, cell=96, columns=16):
 
 def main(argv=None):
     args = parse_args(argv)
-    size = tuple(int(v) for v in args.input.split("x"))
+    size = parse_size(args.input)
     network = Exported(load_detector(args.arch, args.checkpoint), *size).eval()
     found = []
     if args.real:
-        names = [n for n in image_names(args.real) if not is_hard_hat_held_out(n)]
+        names = hard_hat_names(args.real, "fit")
         images, labels = load_hard_hat(args.real, "fit")
         found += mine(network, names, images, labelled_boxes(labels), size, args.threshold)
         print(f"Hard Hat Workers fit: {len(found)} negatives in {len(images)} photos")
     if args.site:
-        names = [n for n in image_names(args.site) if site_part(n) == "fit"]
+        names = site_names(args.site, "fit")
         images, labels = load_site(args.site, "fit")
         people = site_people(args.site, names, images)
         before = len(found)

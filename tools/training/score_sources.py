@@ -18,7 +18,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from datasets import SITE_CLASSES, image_names, is_hard_hat_held_out, load_folder, site_part, write_yolo  # noqa: E402
+from datasets import hard_hat_names, load_site, site_names, write_yolo  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 HARD_HAT_MAP = "1:helmet,0:head"
@@ -29,8 +29,7 @@ def site_folder(site_root, part, work):
     folder = os.path.join(work, f"site-{part}")
     if not os.path.isdir(folder):
         root = os.path.join(site_root, "train")
-        names = [n for n in image_names(root) if site_part(n) == part]
-        write_yolo(root, folder, names, *load_folder(root, names, SITE_CLASSES, head_tops=True))
+        write_yolo(root, folder, site_names(root, part), *load_site(root, part))
     return folder
 
 
@@ -41,7 +40,7 @@ def hard_hat_held_out(hard_hat_root, work):
         root = os.path.abspath(os.path.join(hard_hat_root, "train"))  # links made here must resolve from there
         for sub in ("images", "labels"):
             os.makedirs(os.path.join(folder, sub))
-        for n in filter(is_hard_hat_held_out, image_names(root)):
+        for n in hard_hat_names(root, "held-out"):
             stem = os.path.splitext(n)[0]
             os.symlink(os.path.join(root, "images", n), os.path.join(folder, "images", n))
             label = os.path.join(root, "labels", stem + ".txt")
