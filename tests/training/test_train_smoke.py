@@ -114,9 +114,11 @@ class TrainSmokeTest(unittest.TestCase):
                 m.running_mean.uniform_(-0.2, 0.2)
                 m.running_var.uniform_(0.5, 2.0)
         wide = grow_from(Detector("h1w"), narrow.state_dict()).eval()
+        deeper = grow_from(Detector("h1r"), wide.state_dict()).eval()  # and a residual block more
         x = torch.rand(2, 3, 64, 96)
         with torch.no_grad():
             self.assertLess(float((wide(x) - narrow(x)).abs().max()), 1e-5)
+            self.assertLess(float((deeper(x) - narrow(x)).abs().max()), 1e-5)
         with self.assertRaises(SystemExit):  # a wider body does not fit into a narrower one
             grow_from(Detector("h1"), wide.state_dict())
 

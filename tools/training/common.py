@@ -25,7 +25,8 @@ def cbr(cin, cout, stride=1, dilation=1, k=3, groups=1):
 
 
 # Body layouts: rows (kind, out channels, stride, dilation); kind "c" 3x3
-# conv, "p" 1x1 conv, "d" depthwise 3x3 then 1x1 (depthwise-separable).
+# conv, "p" 1x1 conv, "d" depthwise 3x3 then 1x1 (depthwise-separable), "r"
+# a residual 3x3 conv (same channels in and out, stride 1).
 # The choices behind them are in docs/training.md.
 ARCHS = {
     # Model 3.0's body: two stride-2 convs as a cheap stem, a 32-channel conv
@@ -38,8 +39,27 @@ ARCHS = {
     # 3.0's weights (grow_from).
     "h1w": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
             ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1)],
+    # h1w and one residual conv more at 1/8: grown from h1w's weights, it
+    # starts as h1w's function (the block passes its input through).
+    "h1r": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
+            ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1), ("r", 80, 1, 1)],
 }
 DEFAULT_ARCH = "h1w"
+
+
+class Residual(nn.Module):
+    """ReLU(x + BN(conv(x))). The batch norm's scale starts at zero, so a new
+    block passes its (non-negative) input through until training moves it."""
+
+    def __init__(self, channels, dilation):
+        super().__init__()
+        self.conv = nn.Conv2d(channels, channels, 3, 1, padding=dilation, dilation=dilation, bias=False)
+        self.bn = nn.BatchNorm2d(channels)
+        nn.init.zeros_(self.bn.weight)
+        self.relu = nn.ReLU(inplace=True)
+
+    def forward(self, x):
+        return self.relu(x + self.bn(self.conv(x)))
 
 
 def make_layer(kind, cin, cout, stride, dilation):
@@ -49,6 +69,8 @@ def make_layer(kind, cin, cout, stride, dilation):
         return cbr(cin, cout, k=1)
     if kind == "d":
         return nn.Sequential(cbr(cin, cin, stride, dilation, groups=cin), cbr(cin, cout, k=1))
+    if kind == "r" and cin == cout and stride == 1:
+        return Residual(cout, dilation)
     raise ValueError(kind)
 
 
@@ -80,11 +102,15 @@ def load_detector(arch, checkpoint):
 @torch.no_grad()
 def grow_from(det, state):
     """Starts `det` from the weights of a body with the same layers and at most
-    as many channels: old channels keep their weights, new ones start at
-    random and old channels read nothing from them, so the grown network
+    as many channels, and perhaps residual blocks more: old channels keep their
+    weights, new ones start at random and old channels read nothing from them,
+    new residual blocks pass their input through, so the grown network
     computes the old function until training moves it."""
     own = det.state_dict()
+    added = tuple(f"{name}." for name, m in det.named_modules() if isinstance(m, Residual))
     for name, new in own.items():
+        if name not in state and name.startswith(added):
+            continue
         old = state[name]
         if old.dim() != new.dim() or any(o > n for o, n in zip(old.shape, new.shape)):
             raise SystemExit(f"{name}: {tuple(old.shape)} does not fit into the {det.arch} body's {tuple(new.shape)}")
@@ -106,6 +132,8 @@ def init_from_onnx(det, onnx_path, images):
     import onnx
     from onnx import numpy_helper
 
+    if any(isinstance(m, Residual) for m in det.modules()):
+        raise SystemExit(f"{det.arch}: a body with residual blocks starts from a checkpoint (--init-from), not an export")
     model = onnx.load(onnx_path)
     weights = {i.name: numpy_helper.to_array(i) for i in model.graph.initializer}
     convs = [(weights[n.input[1]], weights[n.input[2]]) for n in model.graph.node if n.op_type == "Conv"]
