@@ -132,8 +132,6 @@ def init_from_onnx(det, onnx_path, images):
     import onnx
     from onnx import numpy_helper
 
-    if any(isinstance(m, Residual) for m in det.modules()):
-        raise SystemExit(f"{det.arch}: a body with residual blocks starts from a checkpoint (--init-from), not an export")
     model = onnx.load(onnx_path)
     weights = {i.name: numpy_helper.to_array(i) for i in model.graph.initializer}
     convs = [(weights[n.input[1]], weights[n.input[2]]) for n in model.graph.node if n.op_type == "Conv"]
@@ -143,7 +141,7 @@ def init_from_onnx(det, onnx_path, images):
     det.eval()
     x = images
     for layer, (w, b) in zip(det.body, convs):
-        conv, bn = layer[0], layer[1]
+        conv, bn = (layer.conv, layer.bn) if isinstance(layer, Residual) else (layer[0], layer[1])
         if tuple(conv.weight.shape) != w.shape:
             raise SystemExit(f"{onnx_path}: conv of shape {w.shape} where {det.arch} has {tuple(conv.weight.shape)}")
         conv.weight.copy_(torch.from_numpy(w))
