@@ -98,8 +98,8 @@ Round timeRound(Detector& detector, const std::vector<cv::Mat>& frames, int call
 void expectSideBySide(Detector& detector, const std::vector<cv::Mat>& frames, int callsEach,
                       const std::string& propertyPrefix) {
     const std::string what = std::to_string(frames.size()) + " threads making " + std::to_string(callsEach) +
-                             " calls each on " + std::to_string(frames[0].cols) + "x" +
-                             std::to_string(frames[0].rows) + " frames";
+                             " calls each on " + std::to_string(frames[0].cols) + "x" + std::to_string(frames[0].rows) +
+                             " frames";
     std::vector<Round> rounds;
     const auto agreeing = [&rounds](bool oneAtATime) {
         return std::count_if(rounds.begin(), rounds.end(),
@@ -132,10 +132,11 @@ void expectSideBySide(Detector& detector, const std::vector<cv::Mat>& frames, in
     ::testing::Test::RecordProperty(propertyPrefix + "side_by_side_extra_blocked",
                                     std::to_string(median.extraBlocked()));
     std::cout << "[certification] " << what << ", " << agreeing(oneAtATime) << " of " << rounds.size()
-              << " rounds agreeing" << (sets > 1 ? " in the second set" : "") << ": " << median.alone.ownMs() << " ms alone; side by side the last thread took "
-              << median.slowdown() << " times as long and was blocked longer by " << median.extraBlocked()
-              << " of the time alone (one call at a time: over " << kMostSlowdown << " and " << kMostExtraBlocked
-              << ")" << std::endl;
+              << " rounds agreeing" << (sets > 1 ? " in the second set" : "") << ": " << median.alone.ownMs()
+              << " ms alone; side by side the last thread took " << median.slowdown()
+              << " times as long and was blocked longer by " << median.extraBlocked()
+              << " of the time alone (one call at a time: over " << kMostSlowdown << " and " << kMostExtraBlocked << ")"
+              << std::endl;
     EXPECT_FALSE(oneAtATime) << what << ": the last took " << median.slowdown()
                              << " times as long as alone and was blocked longer by " << median.extraBlocked()
                              << " of the time alone: the library runs one call at a time";
