@@ -92,6 +92,7 @@ SceneParams datasetParams(const DatasetOptions& opt) {
     if (!opt.cameraEffects) {
         params.irShare = params.lowLightShare = params.motionShare = 0.0;
     }
+    params.whiteHairShare = opt.whiteHair;
     return params;
 }
 
@@ -127,6 +128,7 @@ Rendered renderFarItem(const FarOptions& opt, int index) {
     if (!opt.cameraEffects) {
         params.irShare = params.lowLightShare = params.motionShare = 0.0;
     }
+    params.whiteHairShare = opt.whiteHair;
     Rng rng(mixSeed(opt.seed ^ 0xFA5Cu, static_cast<std::uint64_t>(index)));
     Rendered r;
     r.scene = randomScene(rng, params);

@@ -21,6 +21,7 @@ struct DatasetOptions {
     std::string ext = ".png";
     bool wide = false;          // the wide variety; off keeps the original images
     bool cameraEffects = true;  // wide: infrared, low-light and motion-blurred shares
+    double whiteHair = 0.0;     // share of bare heads with white or silver hair
 };
 
 struct FramesOptions {
@@ -37,6 +38,7 @@ struct FarOptions {
     std::string ext = ".jpg";
     bool wide = true;
     bool cameraEffects = true;
+    double whiteHair = 0.0;
 };
 
 // One image with its scene; labels in canvas pixels, `scale` maps them to the image.

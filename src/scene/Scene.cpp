@@ -464,6 +464,9 @@ Scene randomScene(Rng& rng, const SceneParams& params) {
         if (params.wide) {
             widenPerson(rng, p, p.headwear == Headwear::HardHat);
         }
+        if (params.whiteHairShare > 0.0 && p.headwear != Headwear::HardHat && rng.chance(params.whiteHairShare)) {
+            p.hair = jitter(rng, {215, 218, 220}, 12, 0.8, 1.12);
+        }
         const cv::Rect2f head = grow(labelBox(p), 0.12f), fig = figureBox(p);
         bool ok = true;
         for (const auto& q : s.people) {

@@ -110,6 +110,10 @@ struct SceneParams {
     double helmetShare = 0.55;
     double irShare = 0.10, lowLightShare = 0.10, motionShare = 0.10;
     bool farLayout = false;  // people stand on a ground plane: smaller heads higher up
+    // White and silver hair on workers without a hard hat: older heads that a
+    // model can take for white hard hats. Nothing is drawn for it at zero, so
+    // every earlier rendering stays as it was.
+    double whiteHairShare = 0.0;
 };
 
 // Hard-hat colours of the wide variety; other headwear and negatives use them too.

@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <array>
 #include <set>
 
@@ -202,6 +203,34 @@ TEST(WideVariety, HasEveryKindAtItsShareWithBoxesInsideAndGreyInfrared) {
 
     const Rendered again = renderDatasetItem(opt, 7), first = renderDatasetItem(opt, 7);
     EXPECT_EQ(cv::norm(again.image, first.image, cv::NORM_INF), 0.0) << "a seed gives the same image";
+}
+
+TEST(WhiteHair, IsDrawnOnlyOnWorkersWithoutHardHatsAndOnlyWhenAsked) {
+    DatasetOptions usual;
+    usual.seed = 9;
+    usual.size = 96;
+    usual.wide = true;
+    DatasetOptions white = usual;
+    white.whiteHair = 1.0;
+    auto light = [](const cv::Scalar& c) { return std::min({c[0], c[1], c[2]}) >= 150.0; };
+    int bare = 0, whiteBare = 0, usualBare = 0, usualLight = 0;
+    for (int i = 0; i < 40; ++i) {
+        for (const auto& p : renderDatasetItem(white, i).scene.people) {
+            if (p.headwear != Headwear::HardHat) {
+                ++bare;
+                whiteBare += light(p.hair);
+            }
+        }
+        for (const auto& p : renderDatasetItem(usual, i).scene.people) {
+            if (p.headwear != Headwear::HardHat) {
+                ++usualBare;
+                usualLight += light(p.hair);
+            }
+        }
+    }
+    ASSERT_GT(bare, 20);
+    EXPECT_EQ(whiteBare, bare);
+    EXPECT_LT(usualLight, usualBare / 4) << "the usual scenes keep their hair colours";
 }
 
 TEST(StandardVariety, KeepsNoneOfTheWideKindsAndCameraEffectsKeepTheScenes) {

@@ -18,7 +18,9 @@ using zor::tools::Arguments;
 using zor::tools::UserError;
 
 const zor::tools::OptionTable kOptions{
-    {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality", "variety", "camera"}, {}, 1};
+    {"out", "count", "seed", "size", "format", "mp4", "frames", "labels", "quality", "variety", "camera", "white-hair"},
+    {},
+    1};
 
 constexpr const char* kUsage =
     "helmet-render: synthetic helmet/head scenes (dataset, frames, far, video, sheet)\n"
@@ -35,6 +37,8 @@ constexpr const char* kUsage =
     "                  negatives, infrared, low-light and motion-blurred frames\n"
     "  --camera C      with the wide variety: mixed (default; 10% infrared, 10% low light,\n"
     "                  10% motion blur) or normal (none; the same scenes otherwise)\n"
+    "  --white-hair S  dataset, sheet, far: share S (0 to 1) of the workers without a hard\n"
+    "                  hat drawn with white or silver hair, default 0 (other scenes then)\n"
     "  --format EXT    png or jpg (default: png for dataset, jpg for frames and far)\n"
     "  --mp4 PATH      video: also write an H.264 MP4 here\n"
     "  --frames N      video: number of frames, default 300\n"
@@ -64,6 +68,7 @@ int render(const Arguments& arguments) {
     if (!camera.empty() && camera != "mixed" && camera != "normal") {
         throw UserError("--camera must be mixed or normal, not '" + camera + "'");
     }
+    const double whiteHair = arguments.number("white-hair", 0.0, 0.0, 1.0);
     if (mode == "dataset" || mode == "sheet") {
         zor::render::DatasetOptions o;
         o.outDir = out;
@@ -73,6 +78,7 @@ int render(const Arguments& arguments) {
         o.ext = format == "jpg" ? ".jpg" : ".png";
         o.wide = mode == "sheet" ? variety != "standard" : variety == "wide";
         o.cameraEffects = camera != "normal";
+        o.whiteHair = whiteHair;
         if (mode == "sheet") {
             zor::render::writeSheet(o, out);
         } else {
@@ -88,6 +94,7 @@ int render(const Arguments& arguments) {
         o.ext = format == "png" ? ".png" : ".jpg";
         o.wide = variety != "standard";
         o.cameraEffects = camera != "normal";
+        o.whiteHair = whiteHair;
         zor::render::writeFar(o);
         return zor::tools::kExitDone;
     }
