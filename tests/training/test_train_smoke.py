@@ -119,6 +119,9 @@ class TrainSmokeTest(unittest.TestCase):
         with torch.no_grad():
             self.assertLess(float((wide(x) - narrow(x)).abs().max()), 1e-5)
             self.assertLess(float((deeper(x) - narrow(x)).abs().max()), 1e-5)
+            deeper.body[-1].bn.weight.uniform_(0.5, 1.0)  # a trained block, then a second one grown onto it
+            deepest = grow_from(Detector("h1r2"), deeper.state_dict()).eval()
+            self.assertLess(float((deepest(x) - deeper(x)).abs().max()), 1e-5)
         with self.assertRaises(SystemExit):  # a wider body does not fit into a narrower one
             grow_from(Detector("h1"), wide.state_dict())
 
