@@ -21,7 +21,7 @@ struct DatasetOptions {
     std::string ext = ".png";
     bool wide = false;          // the wide variety; off keeps the original images
     bool cameraEffects = true;  // wide: infrared, low-light and motion-blurred shares
-    double whiteHair = 0.0;     // share of bare heads with white or silver hair
+    double whiteHair = 0.0;     // share of workers without a hard hat with white or silver hair
 };
 
 struct FramesOptions {

@@ -213,13 +213,12 @@ TEST(WhiteHair, IsDrawnOnlyOnWorkersWithoutHardHatsAndOnlyWhenAsked) {
     DatasetOptions white = usual;
     white.whiteHair = 1.0;
     auto light = [](const cv::Scalar& c) { return std::min({c[0], c[1], c[2]}) >= 150.0; };
-    int bare = 0, whiteBare = 0, usualBare = 0, usualLight = 0;
+    int bare = 0, whiteBare = 0, hatted = 0, whiteHatted = 0, usualBare = 0, usualLight = 0;
     for (int i = 0; i < 40; ++i) {
         for (const auto& p : renderDatasetItem(white, i).scene.people) {
-            if (p.headwear != Headwear::HardHat) {
-                ++bare;
-                whiteBare += light(p.hair);
-            }
+            const bool hardHat = p.headwear == Headwear::HardHat;
+            (hardHat ? hatted : bare) += 1;
+            (hardHat ? whiteHatted : whiteBare) += light(p.hair);
         }
         for (const auto& p : renderDatasetItem(usual, i).scene.people) {
             if (p.headwear != Headwear::HardHat) {
@@ -229,7 +228,9 @@ TEST(WhiteHair, IsDrawnOnlyOnWorkersWithoutHardHatsAndOnlyWhenAsked) {
         }
     }
     ASSERT_GT(bare, 20);
+    ASSERT_GT(hatted, 20);
     EXPECT_EQ(whiteBare, bare);
+    EXPECT_LT(whiteHatted, hatted / 4) << "hard-hat wearers keep their hair colours";
     EXPECT_LT(usualLight, usualBare / 4) << "the usual scenes keep their hair colours";
 }
 
