@@ -29,7 +29,7 @@ struct RobustnessOptions {
                                          {"defocus", 0.79}, {"jpeg", 0.79}, {"half", 0.80}};
     std::map<std::string, double> keptFloors{{"gray", 0.70},    {"dark", 0.93}, {"motion", 0.86},
                                              {"defocus", 0.92}, {"jpeg", 0.92}, {"half", 0.93}};
-    std::map<std::string, double> smallFloors{{"helmet", 0.76}, {"head", 0.84}};
+    std::map<std::string, double> smallFloors{{"helmet", 0.74}, {"head", 0.84}};
     double falseHelmetsPerImage = 0.15;  // at the operating threshold, on images without a hard hat
 };
 

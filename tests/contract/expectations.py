@@ -264,9 +264,9 @@ CERTIFICATION = {
     "FailsOnGrayscaleFrames": certification(CONDITIONS),
     "FailsOnDarkFrames": certification(CONDITIONS),
     "HelmetAlarmOnBareHeads": certification(PHOTO_FLOORS, CONDITIONS, FALSE_ALARMS, SMALL_HEADS),
-    "MissesSmallHeads": certification(SMALL_HEADS),
+    "MissesSmallHeads": certification(SMALL_HEADS, CONDITIONS),
     # Frames of at most 320 px (the halved photos) escape.
-    "MissesSmallHeadsInLargerFrames": certification(SMALL_HEADS),
+    "MissesSmallHeadsInLargerFrames": certification(SMALL_HEADS, CONDITIONS),
     "FlickersFromFrameToFrame": certification(DROPOUTS),
     "JittersBoxes": certification(JITTER),
     # Kept until Destroy: the Initialize/Destroy cycles never see it.

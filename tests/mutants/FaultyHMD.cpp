@@ -263,10 +263,9 @@ std::vector<CustomObject> ZORCustomHMD::RunInference(const cv::Mat& frame, const
     // in one variant only in frames wider than 320 px, as a library that
     // upscales small frames would.
     if (fault == Fault::MissesSmallHeads || (fault == Fault::MissesSmallHeadsInLargerFrames && frame.cols > 320)) {
-        const float threshold = fault == Fault::MissesSmallHeads ? 0.7f : 0.6f;
         objects.erase(std::remove_if(objects.begin(), objects.end(),
-                                     [threshold](const CustomObject& object) {
-                                         return object.box.area() < 32 * 32 && object.confidence < threshold;
+                                     [](const CustomObject& object) {
+                                         return object.box.area() < 32 * 32 && object.confidence < 0.7f;
                                      }),
                       objects.end());
     }

@@ -30,7 +30,7 @@ def parse_args(argv=None):
     ap.add_argument("--arch", default=DEFAULT_ARCH)
     ap.add_argument("--real", default="", help="Hard Hat Workers train split")
     ap.add_argument("--site", default="", help="Construction Site Safety train folder")
-    ap.add_argument("--input", default="480x288")
+    ap.add_argument("--input", default="544x320")
     ap.add_argument("--threshold", type=float, default=0.3)
     ap.add_argument("--keep", default="", help="write only these negatives (lines `photo x y w h` of index.txt)")
     ap.add_argument("--out", required=True)

@@ -37,7 +37,7 @@ def parse_args(argv=None):
     ap.add_argument("--site-scale", default="0.7,2.2",
                     help="Construction Site Safety: scale jitter range (its photos were shrunk to 352 px)")
     ap.add_argument("--out", required=True, help="model folder (helmet.onnx, model.yml)")
-    ap.add_argument("--input", default="480x288", help="network input WxH of the export (the shipped model's)")
+    ap.add_argument("--input", default="544x320", help="network input WxH of the export (the shipped model's)")
     ap.add_argument("--video", default="", help="rendered video for the post-export check")
     ap.add_argument("--epochs", type=int, default=40)
     ap.add_argument("--batch", type=int, default=32)
