@@ -45,7 +45,8 @@ ARCHS = {
     "h1r": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
             ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1), ("r", 80, 1, 1)],
     # The shipped body: h1r and a second residual conv, dilated for wider
-    # context, 1.16 times h1r's time per frame; model 6.0 grew from 5.0.
+    # context, 1.16 times h1r's time per frame; model 6.0 grew from 5.0, and
+    # model 7.0 is 6.0 trained on at a larger input (544x320).
     "h1r2": [("c", 16, 2, 1), ("c", 32, 2, 1), ("c", 32, 1, 1), ("c", 80, 2, 1), ("c", 80, 1, 2), ("c", 80, 1, 1),
              ("c", 80, 1, 2), ("c", 80, 1, 4), ("p", 80, 1, 1), ("r", 80, 1, 1), ("r", 80, 1, 2)],
 }
