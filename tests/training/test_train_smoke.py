@@ -22,7 +22,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "training"))
 import train  # noqa: E402
 from augment import paste_distractors, paste_negatives  # noqa: E402
-from common import ARCHS, DEFAULT_ARCH, Detector, Exported, grow_from, init_from_onnx, letterbox  # noqa: E402
+from common import (ARCHS, DEFAULT_ARCH, Detector, Exported, class_scores, grow_from, init_from_onnx,  # noqa: E402
+                    letterbox)
 from datasets import is_hard_hat_held_out  # noqa: E402
 
 PROBE = os.environ.get("HMD_LIBRARY_PROBE", "")
@@ -124,6 +125,13 @@ class TrainSmokeTest(unittest.TestCase):
             self.assertLess(float((deepest(x) - deeper(x)).abs().max()), 1e-5)
         with self.assertRaises(SystemExit):  # a wider body does not fit into a narrower one
             grow_from(Detector("h1"), wide.state_dict())
+
+    def test_a_head_the_network_cannot_tell_from_a_helmet_is_reported_as_a_head(self):
+        # Logits (helmet, head) of an unsure cell (sigmoids 0.88 and 0.73) and of a clear helmet.
+        unsure, clear = class_scores(torch.tensor([[[[2.0]], [[1.0]]], [[[4.0]], [[-4.0]]]]))[:, :, 0, 0]
+        self.assertLess(float(unsure[0]), float(unsure[1]))
+        self.assertGreater(float(clear[0]), 0.96)
+        self.assertAlmostEqual(float(unsure[1]), float(torch.sigmoid(torch.tensor(1.0))), places=6)
 
     def test_a_few_steps_export_a_model_the_library_runs(self):
         checkpoint = os.path.join(self.tmp, "detector.pt")

@@ -163,6 +163,15 @@ def init_from_onnx(det, onnx_path, images):
     return det
 
 
+def class_scores(class_logits):
+    """(p_helmet, p_head) of the exported rows. The two classes are learnt as
+    independent sigmoids; a helmet is reported with the chance that it is a
+    helmet and not a bare head, so where the network cannot tell the two apart
+    (grayscale heads, mostly) the bare head, the violation, wins."""
+    p_helmet, p_head = torch.sigmoid(class_logits[:, 0:1]), torch.sigmoid(class_logits[:, 1:2])
+    return torch.cat([p_helmet * (1.0 - p_head), p_head], 1)
+
+
 def decode_raw(raw):
     """raw [B,7,gh,gw] logits -> (xy, wh in input px, obj, cls) tensors."""
     b, _, gh, gw = raw.shape
@@ -170,12 +179,13 @@ def decode_raw(raw):
     grid = torch.stack([gx, gy], 0).unsqueeze(0)
     xy = (torch.sigmoid(raw[:, 0:2]) * 2.0 - 0.5 + grid) * STRIDE
     wh = torch.exp(raw[:, 2:4].clamp(max=6.0)) * SIZE_BASE
-    return xy, wh, torch.sigmoid(raw[:, 4:5]), torch.sigmoid(raw[:, 5:])
+    return xy, wh, torch.sigmoid(raw[:, 4:5]), class_scores(raw[:, 5:])
 
 
 class Exported(nn.Module):
     """Static-shape graph for OpenCV DNN: output [1, N, 7] rows
-    (cx, cy, w, h, obj, p_helmet, p_head) in network-input pixels."""
+    (cx, cy, w, h, obj, p_helmet, p_head) in network-input pixels, the class
+    scores as class_scores gives them."""
 
     def __init__(self, det, width=NET_W, height=NET_H):
         super().__init__()
@@ -189,8 +199,7 @@ class Exported(nn.Module):
         raw = self.det(x)
         xy = torch.sigmoid(raw[:, 0:2]) * (2.0 * STRIDE) + self.offset
         wh = torch.exp(raw[:, 2:4]) * SIZE_BASE
-        rest = torch.sigmoid(raw[:, 4:])
-        out = torch.cat([xy, wh, rest], 1)
+        out = torch.cat([xy, wh, torch.sigmoid(raw[:, 4:5]), class_scores(raw[:, 5:])], 1)
         n = out.shape[2] * out.shape[3]
         return out.reshape(1, 5 + len(CLASSES), n).permute(0, 2, 1)
 
