@@ -16,12 +16,14 @@ import numpy as np
 import torch
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from common import DEFAULT_ARCH, Exported, letterbox, load_detector, postprocess  # noqa: E402
+from common import DEFAULT_ARCH, Exported, iou_xywh, letterbox, load_detector, postprocess  # noqa: E402
 from datasets import hard_hat_names, load_hard_hat, load_site, read_rows, site_names  # noqa: E402
 from train import parse_size  # noqa: E402
 
 SITE_PERSON = 5      # Construction Site Safety's "Person" class
 MARGIN = 0.5         # context kept on each side, in box sides
+COLOUR_SEEN = 0.3    # --grayscale: a colour detection this sure ...
+COLOUR_IOU = 0.2     # ... overlapping a grey find this much drops it
 
 
 def parse_args(argv=None):
@@ -32,6 +34,7 @@ def parse_args(argv=None):
     ap.add_argument("--site", default="", help="Construction Site Safety train folder")
     ap.add_argument("--input", default="544x320")
     ap.add_argument("--threshold", type=float, default=0.3)
+    ap.add_argument("--grayscale", action="store_true", help="mine the photos turned grayscale")
     ap.add_argument("--keep", default="", help="write only these negatives (lines `photo x y w h` of index.txt)")
     ap.add_argument("--out", required=True)
     return ap.parse_args(argv)
@@ -57,14 +60,24 @@ def patch_of(img, box):
 
 
 @torch.no_grad()
-def mine(network, names, images, keep_out, size, threshold):
+def detect(network, img, size, threshold):
+    blob, s, off = letterbox(img, *size)
+    raw = network(torch.from_numpy(blob))[0].numpy()
+    return postprocess(raw, s, off, threshold, 0.45, (img.shape[1], img.shape[0]))
+
+
+def mine(network, names, images, keep_out, size, threshold, grayscale=False):
     found = []
     for name, img, avoid in zip(names, images, keep_out):
-        blob, s, off = letterbox(img, *size)
-        raw = network(torch.from_numpy(blob))[0].numpy()
-        for c, score, x, y, w, h in postprocess(raw, s, off, threshold, 0.45, (img.shape[1], img.shape[0])):
-            if c == 0 and w >= 6 and h >= 6 and clear_of((x, y, w, h), avoid):
-                found.append((score, f"{name} {x} {y} {w} {h}") + patch_of(img, (x, y, w, h)))
+        seen_in_colour = []
+        if grayscale:
+            seen_in_colour = [d[2:] for d in detect(network, img, size, COLOUR_SEEN)]
+            img = cv2.cvtColor(cv2.cvtColor(img, cv2.COLOR_BGR2GRAY), cv2.COLOR_GRAY2BGR)
+        for c, score, x, y, w, h in detect(network, img, size, threshold):
+            box = (x, y, w, h)
+            if (c == 0 and w >= 6 and h >= 6 and clear_of(box, avoid) and
+                    not any(iou_xywh(box, seen) >= COLOUR_IOU for seen in seen_in_colour)):
+                found.append((score, f"{name} {x} {y} {w} {h}") + patch_of(img, box))
     return found
 
 
@@ -104,7 +117,7 @@ def main(argv=None):
     if args.real:
         names = hard_hat_names(args.real, "fit")
         images, labels = load_hard_hat(args.real, "fit")
-        found += mine(network, names, images, labelled_boxes(labels), size, args.threshold)
+        found += mine(network, names, images, labelled_boxes(labels), size, args.threshold, args.grayscale)
         print(f"Hard Hat Workers fit: {len(found)} negatives in {len(images)} photos")
     if args.site:
         names = site_names(args.site, "fit")
@@ -112,7 +125,7 @@ def main(argv=None):
         people = site_people(args.site, names, images)
         before = len(found)
         found += mine(network, names, images, [a + b for a, b in zip(labelled_boxes(labels), people)], size,
-                      args.threshold)
+                      args.threshold, args.grayscale)
         print(f"Construction Site Safety fit: {len(found) - before} negatives in {len(images)} photos")
     found.sort(key=lambda f: -f[0])
     if args.keep:
