@@ -351,7 +351,7 @@ TEST(ManifestOptions, ClassAgnosticSuppressionKeepsOneBoxPerObjectAndIsReported)
     ScratchFolder scratch;
     withManifest(scratch.path(), manifestWith("nms_iou: 0.45",
                                               "nms_iou: 0.45\nnms_mode: \"class_agnostic\"\n"
-                                              "model_version: \"7.1\""));
+                                              "model_version: \"7.2\""));
     ZORCustomHMD detector;
     std::string labelMap;
     ASSERT_TRUE(detector.Initialize(scratch.path().string(), 0.6f, labelMap));
@@ -365,7 +365,7 @@ TEST(ManifestOptions, ClassAgnosticSuppressionKeepsOneBoxPerObjectAndIsReported)
         values[entry.text1] = entry.text2;
     }
     EXPECT_EQ(values["nms_mode"], "class_agnostic");
-    EXPECT_EQ(values["model_version"], "7.1");
+    EXPECT_EQ(values["model_version"], "7.2");
 }
 
 TEST(ManifestOptions, WithoutNmsModeSuppressionIsPerClass) {

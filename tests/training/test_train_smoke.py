@@ -21,6 +21,7 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "training"))
 import train  # noqa: E402
+from average_weights import average  # noqa: E402
 from augment import paste_distractors, paste_negatives  # noqa: E402
 from common import (ARCHS, DEFAULT_ARCH, Detector, Exported, class_scores, grow_from, init_from_onnx,  # noqa: E402
                     letterbox)
@@ -125,6 +126,17 @@ class TrainSmokeTest(unittest.TestCase):
             self.assertLess(float((deepest(x) - deeper(x)).abs().max()), 1e-5)
         with self.assertRaises(SystemExit):  # a wider body does not fit into a narrower one
             grow_from(Detector("h1"), wide.state_dict())
+
+    def test_an_average_of_weights_lies_between_them_and_refuses_another_body(self):
+        torch.manual_seed(2)
+        base, tuned = Detector("h1").state_dict(), Detector("h1").state_dict()
+        tuned["pred.weight"] = torch.randn_like(tuned["pred.weight"])
+        tuned["body.0.1.num_batches_tracked"] += 7
+        mixed = average(base, tuned, 0.25)
+        self.assertTrue(torch.allclose(mixed["pred.weight"], 0.75 * base["pred.weight"] + 0.25 * tuned["pred.weight"]))
+        self.assertEqual(int(mixed["body.0.1.num_batches_tracked"]), int(tuned["body.0.1.num_batches_tracked"]))
+        with self.assertRaises(ValueError):
+            average(base, Detector("h1w").state_dict(), 0.5)
 
     def test_a_head_the_network_cannot_tell_from_a_helmet_is_reported_as_a_head(self):
         # Logits (helmet, head) of an unsure cell (sigmoids 0.88 and 0.73) and of a clear helmet.

@@ -9,7 +9,7 @@ import torch
 
 from common import CLASSES, NET_H, NET_W, PAD_VALUE, STRIDE, Exported, letterbox, postprocess
 
-MODEL_VERSION = "7.1"
+MODEL_VERSION = "7.2"
 MANIFEST = """%YAML:1.0
 ---
 # Trained by this project, no downloaded weights, on Hard Hat Workers (public domain),
