@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Averages the weights of two checkpoints of one body, the second fine-tuned
-from the first. Their average lies between the two on every figure, so it can
-keep most of what the fine-tune gained and little of what it lost; which share
-to keep is chosen on held-out parts with score_sources.py.
+from the first. Their average mostly scores between the two (not on every
+figure: measure it), so it can keep much of what the fine-tune gained and
+little of what it lost; the share is chosen on held-out parts with
+score_sources.py.
 
   average_weights.py BASE.pt TUNED.pt --share 0.5 --out AVERAGE.pt"""
 import argparse
